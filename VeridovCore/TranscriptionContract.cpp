@@ -1,0 +1,1 @@
+#include "TranscriptionContract.h"
