@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Deadline.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+// Turns the bytes of an MPEG-4 audio file into 16 kHz mono 16-bit samples, in
+// memory, with GStreamer. Nothing touches the disk.
+namespace AudioDecoder {
+
+inline constexpr int sampleRateHz = 16000;
+
+// The longest recording accepted, and the slack allowed above it for the encoder's
+// priming and last frame, so that a recording stopped at the limit still passes.
+inline constexpr double maximumSeconds = 180.0;
+inline constexpr double toleranceSeconds = 1.0;
+
+// How long one pull of decoded samples waits, and how long the pipeline may make no
+// progress at all before the input counts as undecodable.
+inline constexpr int pullWaitMs = 100;
+inline constexpr int stallLimitMs = 10000;
+
+// Call once per process before the first decode.
+void initialise();
+
+// The samples of `file`. Throws RequestRefused: 422 when it is not an MPEG-4 file
+// with a decodable audio track, or when it declares or yields more than
+// maximumSeconds (+ tolerance) of audio; 503 when `deadline` passes first.
+std::vector<std::int16_t> decode(std::string_view file, Deadline deadline);
+
+} // namespace AudioDecoder

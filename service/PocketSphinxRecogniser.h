@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Recogniser.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Recognises speech on this machine with pocketsphinx: one decoder per worker,
+// each loaded once at start-up (about 0.5 s and 160 MB apiece) and lent to one
+// request at a time.
+class PocketSphinxRecogniser final : public Recogniser {
+public:
+    // Samples fed to a decoder between two looks at the deadline (half a second).
+    static constexpr std::size_t chunkSamples = 8000;
+
+    // Loads `decoders` decoders from `modelDir` (holding en-us/, en-us.lm.bin and
+    // cmudict-en-us.dict), with the JSGF grammar in `grammarFile` instead of the
+    // language model when it is not empty. A failure leaves it unavailable.
+    PocketSphinxRecogniser(const std::string& modelDir, const std::string& grammarFile,
+                           int decoders);
+    ~PocketSphinxRecogniser() override;
+
+    bool available() const override { return m_problem.empty(); }
+    std::string problem() const override { return m_problem; }
+    std::string recognise(const Recording& recording, Deadline deadline) override;
+    std::string privacyNote() const override;
+
+private:
+    struct Decoder;
+
+    Decoder* borrow(Deadline deadline);
+    void giveBack(Decoder* decoder);
+
+    std::vector<std::unique_ptr<Decoder>> m_decoders;
+    std::vector<Decoder*> m_idle;
+    std::mutex m_mutex;
+    std::condition_variable m_returned;
+    std::string m_problem;
+};

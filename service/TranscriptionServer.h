@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Admission.h"
+#include "ServiceOptions.h"
+
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+class Recogniser;
+
+// The HTTP side of the service: POST /api/transcribe, GET /privacy and GET
+// /healthz, with the request size, work queue and time bounded.
+class TranscriptionServer {
+public:
+    // Connection threads beyond the workers and the queue, so that refusals and
+    // health checks are answered at once even when every worker is busy.
+    static constexpr int spareThreads = 4;
+
+    TranscriptionServer(const ServiceOptions& options, Recogniser& recogniser);
+    ~TranscriptionServer();
+
+    // Binds the listening socket; returns the port (useful with port 0), or throws
+    // std::runtime_error with a sentence when the address cannot be taken.
+    int bind();
+
+    // Serves until stop() is called from another thread.
+    void run();
+    void stop();
+
+private:
+    void installRoutes();
+
+    ServiceOptions m_options;
+    Recogniser& m_recogniser;
+    Admission m_admission;
+    std::unique_ptr<httplib::Server> m_server;
+};
