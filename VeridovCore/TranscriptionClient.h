@@ -3,12 +3,17 @@
 #include "Transcriber.h"
 
 #include <QObject>
+#include <QNetworkAccessManager>
 #include <QPointer>
 
-class QNetworkAccessManager;
+#include <memory>
+#include <vector>
+
+class QNetworkReply;
 
 // Performs the one network exchange of the system over a private session that
-// stores no cookies, caches nothing and follows no redirects.
+// stores no cookies, caches nothing and follows no redirects. Everything runs on
+// the thread that owns the client; completions arrive through its event loop.
 class TranscriptionClient final : public QObject, public Transcriber {
     Q_OBJECT
 public:
@@ -16,10 +21,18 @@ public:
     static constexpr int totalTimeoutMs = 75000;
 
     explicit TranscriptionClient(QObject* parent = nullptr);
+    // Running calls are dropped: their transfers are aborted and their completions
+    // never run.
     ~TranscriptionClient() override;
 
+    // A transport failure (refused, reset, host not found, a time-out) completes with
+    // TransportError; a reply without an HTTP status with ZedazidEdize; any HTTP
+    // status as TranscriptionContract::transcript decides. Calls after invalidate()
+    // complete with TransportError (OperationCanceledError) without any transfer.
     std::shared_ptr<PendingTranscription> transcribe(const QByteArray& audio,
                                                      Completion done) override;
+    // Creates the session if there was none; running calls complete with
+    // TransportError (OperationCanceledError).
     void invalidate() override;
 
     // Tests shorten the time-outs so that a stalled server costs seconds, not minutes.
@@ -29,9 +42,16 @@ public:
     QNetworkAccessManager* session() const { return m_session; }
 
 private:
+    class Call;
+
     QNetworkAccessManager* ensureSession();
+    void start(const std::shared_ptr<Call>& call, QNetworkReply* reply);
+    void finish(const std::shared_ptr<Call>& call);
+    void deliverLater(const std::shared_ptr<Call>& call, TranscriptionOutcome outcome);
+    void forget(const Call* call);
 
     QPointer<QNetworkAccessManager> m_session;
+    std::vector<std::shared_ptr<Call>> m_calls;
     int m_idleTimeoutMs = idleTimeoutMs;
     int m_totalTimeoutMs = totalTimeoutMs;
     bool m_invalidated = false;

@@ -11,7 +11,8 @@
 // no input or output; the client sends what it builds.
 namespace TranscriptionContract {
 
-// A ready-to-send request: the network request (URL, method headers) and its body.
+// A ready-to-send request: the network request (URL, headers, idle time-out), its
+// method and its body.
 struct Request {
     QNetworkRequest request;
     QByteArray method;
@@ -21,6 +22,8 @@ struct Request {
 inline constexpr double maximumDuration = 180.0;
 inline constexpr qint64 maximumBytes = 3145728;
 inline constexpr int requestTimeoutMs = 65000;
+// The largest reply body that is read at all, whatever its status.
+inline constexpr qint64 maximumReplyBytes = 1200000;
 
 // The service's base URL followed by "/api/transcribe".
 QUrl endpoint();

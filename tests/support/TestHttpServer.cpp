@@ -1,0 +1,182 @@
+#include "TestHttpServer.h"
+
+#include <httplib.h>
+
+#include <csignal>
+#include <set>
+#include <stdexcept>
+
+namespace {
+
+QByteArray bytes(const std::string& text) {
+    return QByteArray::fromStdString(text);
+}
+
+std::string text(const QByteArray& bytes) {
+    return bytes.toStdString();
+}
+
+// Entries the server library adds to the headers it read; no client sent them.
+const std::set<std::string> pseudoHeaders{"LOCAL_ADDR", "LOCAL_PORT", "REMOTE_ADDR", "REMOTE_PORT"};
+
+} // namespace
+
+QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
+    for (const auto& [key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool TestHttpServer::Request::hasHeader(const QByteArray& name) const {
+    for (const auto& header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+TestHttpServer::TestHttpServer()
+    : m_server(std::make_unique<httplib::Server>()) {
+    std::signal(SIGPIPE, SIG_IGN);
+    reply({200, R"({"text":"ok"})"});
+    m_server->set_keep_alive_max_count(1);
+
+    const auto serve = [this](const httplib::Request& in, httplib::Response& out) {
+        Request request{bytes(in.method), bytes(in.path), {}, bytes(in.body)};
+        for (const auto& [name, value] : in.headers) {
+            if (!pseudoHeaders.contains(name))
+                request.headers.append({bytes(name), bytes(value)});
+        }
+        const Reply reply = answer(request);
+
+        out.status = reply.status;
+        for (const auto& [name, value] : reply.headers)
+            out.set_header(text(name), text(value));
+        if (reply.stall == Stall::trickle) {
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_stalling;
+            }
+            const auto provide = [this, body = text(reply.body)](size_t, httplib::DataSink& sink) {
+                if (waitForRelease(trickleIntervalMs)) {
+                    if (!body.empty())
+                        sink.write(body.data(), body.size());
+                    sink.done();
+                    return true;
+                }
+                if (sink.write(" ", 1))
+                    return true;
+                std::lock_guard lock(m_mutex);
+                ++m_clientsGone;
+                return false;
+            };
+            const auto ended = [this](bool) {
+                std::lock_guard lock(m_mutex);
+                --m_stalling;
+            };
+            out.set_chunked_content_provider(text(reply.contentType), provide, ended);
+            return;
+        }
+        if (reply.stall == Stall::silent) {
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_stalling;
+            }
+            waitForRelease(-1);
+            std::lock_guard lock(m_mutex);
+            --m_stalling;
+        }
+        out.set_content(text(reply.body), text(reply.contentType).c_str());
+    };
+    const char* anyPath = ".*";
+    m_server->Get(anyPath, serve);
+    m_server->Post(anyPath, serve);
+    m_server->Put(anyPath, serve);
+    m_server->Delete(anyPath, serve);
+    m_server->Patch(anyPath, serve);
+
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        throw std::runtime_error("TestHttpServer: cannot bind a loopback port");
+    // The socket is already listening: connections wait in its backlog until the
+    // accepting thread runs.
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+}
+
+TestHttpServer::~TestHttpServer() {
+    stop();
+}
+
+QUrl TestHttpServer::baseUrl() const {
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+void TestHttpServer::reply(const Reply& reply) {
+    handle([reply](const Request&) { return reply; });
+}
+
+void TestHttpServer::handle(Handler handler) {
+    std::lock_guard lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+TestHttpServer::Reply TestHttpServer::answer(const Request& request) {
+    Handler handler;
+    {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+        handler = m_handler;
+    }
+    return handler(request);
+}
+
+int TestHttpServer::requestCount() const {
+    std::lock_guard lock(m_mutex);
+    return int(m_requests.size());
+}
+
+std::vector<TestHttpServer::Request> TestHttpServer::requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+void TestHttpServer::release() {
+    std::lock_guard lock(m_mutex);
+    m_released = true;
+    m_changed.notify_all();
+}
+
+int TestHttpServer::stalling() const {
+    std::lock_guard lock(m_mutex);
+    return m_stalling;
+}
+
+int TestHttpServer::clientsGone() const {
+    std::lock_guard lock(m_mutex);
+    return m_clientsGone;
+}
+
+bool TestHttpServer::waitForRelease(int ms) {
+    std::unique_lock lock(m_mutex);
+    const auto over = [this] { return m_released || m_stopping; };
+    if (ms < 0) {
+        m_changed.wait(lock, over);
+        return true;
+    }
+    return m_changed.wait_for(lock, std::chrono::milliseconds(ms), over);
+}
+
+void TestHttpServer::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_stopping = true;
+        m_changed.notify_all();
+    }
+    m_server->stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}

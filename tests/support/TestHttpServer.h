@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QUrl>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+// A real HTTP/1.1 server for tests that exercise the network stack end to end.
+//
+// It listens on 127.0.0.1 on an ephemeral port from construction until stop() or
+// destruction, answering every method and path on its own threads, so a test's
+// Qt event loop stays free for the client under test. Each request is recorded
+// (method, path, headers, body) and answered with the reply the test chose: a
+// fixed one (reply()) or one computed per request (handle()). A reply can stall:
+// `silent` sends nothing at all until release(); `trickle` sends the status line
+// and headers, then one blank byte every trickleIntervalMs until release(), and
+// notices when the client has gone away (clientsGone()). Every connection is
+// closed after its reply, so stopping never waits for idle keep-alive clients.
+//
+// Replies are sent uncompressed as long as their content type is not exactly one
+// the server would compress (the default, "application/json; charset=utf-8", is
+// not). Constructing the server ignores SIGPIPE for the process, as writes to a
+// client that went away must fail instead of ending the test.
+//
+//     TestHttpServer server;
+//     server.reply({200, R"({"text":"hello"})"});
+//     ... point the client at server.baseUrl() ...
+//     ASSERT_TRUE(waitUntil([&] { return server.requestCount() == 1; }));
+//     EXPECT_EQ(server.requests()[0].header("X-Request-ID").size(), 36);
+class TestHttpServer {
+public:
+    enum class Stall { none, silent, trickle };
+
+    static constexpr int trickleIntervalMs = 20;
+
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+
+        // The value of the first header of that name (any case), empty when absent.
+        QByteArray header(const QByteArray& name) const;
+        bool hasHeader(const QByteArray& name) const;
+    };
+
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        QList<QPair<QByteArray, QByteArray>> headers = {};
+        QByteArray contentType = "application/json; charset=utf-8";
+        Stall stall = Stall::none;
+    };
+
+    using Handler = std::function<Reply(const Request&)>;
+
+    // Throws std::runtime_error when no port can be bound.
+    TestHttpServer();
+    ~TestHttpServer();
+
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    int port() const { return m_port; }
+    // "http://127.0.0.1:<port>"
+    QUrl baseUrl() const;
+
+    // Every following request gets this reply (until then: 200 with {"text":"ok"}).
+    void reply(const Reply& reply);
+    // Every following request gets the handler's reply; it runs on a server thread.
+    void handle(Handler handler);
+
+    // Requests whose headers and body arrived, in order of arrival.
+    int requestCount() const;
+    std::vector<Request> requests() const;
+
+    // Stalled replies (now and later) go on and finish with their status and body.
+    void release();
+    // Stalled replies that have not ended yet.
+    int stalling() const;
+    // Trickling replies that found the client gone before they were released.
+    int clientsGone() const;
+
+    // Stops listening and ends every stalled reply; idempotent.
+    void stop();
+
+private:
+    Reply answer(const Request& request);
+    // Waits for release() or stop() up to `ms`; true when the stall is over.
+    bool waitForRelease(int ms);
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    Handler m_handler;
+    std::vector<Request> m_requests;
+    bool m_released = false;
+    bool m_stopping = false;
+    int m_stalling = 0;
+    int m_clientsGone = 0;
+};
