@@ -12,6 +12,11 @@ std::optional<Admission::Ticket> Admission::tryEnter() {
     return Ticket(this);
 }
 
+Admission::Load Admission::load() {
+    std::lock_guard lock(m_mutex);
+    return {m_working, m_admitted - m_working};
+}
+
 bool Admission::Ticket::waitForTurn(Deadline deadline) {
     std::unique_lock lock(m_admission->m_mutex);
     if (!m_admission->m_turnFreed.wait_until(lock, deadline.at(), [this] {

@@ -42,6 +42,13 @@ public:
     // A ticket, or nothing when every worker is busy and the queue is full.
     std::optional<Ticket> tryEnter();
 
+    // How many admitted requests have a turn, and how many wait for one.
+    struct Load {
+        int working = 0;
+        int waiting = 0;
+    };
+    Load load();
+
 private:
     const int m_workers;
     const int m_capacity;

@@ -119,8 +119,14 @@ std::vector<std::int16_t> AudioDecoder::decode(std::string_view file, Deadline d
         if (Clock::now() - lastProgress > stallLimit)
             undecodable();
     }
-    // A file without a single decoded sample has no audio track worth the name.
+    // A file without a single decoded sample has no audio track worth the name, and
+    // one that delivers clearly less than it declares was cut short.
     if (samples.empty())
+        undecodable();
+    gint64 declared = -1;
+    if (gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &declared) && declared > 0 &&
+        static_cast<double>(samples.size()) / sampleRateHz <
+            static_cast<double>(declared) / GST_SECOND - toleranceSeconds)
         undecodable();
     return samples;
 }

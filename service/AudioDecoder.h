@@ -12,8 +12,10 @@ namespace AudioDecoder {
 
 inline constexpr int sampleRateHz = 16000;
 
-// The longest recording accepted, and the slack allowed above it for the encoder's
-// priming and last frame, so that a recording stopped at the limit still passes.
+// The longest recording accepted, and the slack allowed around a length: above the
+// limit for the encoder's priming and last frame, so that a recording stopped at the
+// limit still passes, and below the length a file declares before it counts as cut
+// short.
 inline constexpr double maximumSeconds = 180.0;
 inline constexpr double toleranceSeconds = 1.0;
 
@@ -26,8 +28,9 @@ inline constexpr int stallLimitMs = 10000;
 void initialise();
 
 // The samples of `file`. Throws RequestRefused: 422 when it is not an MPEG-4 file
-// with a decodable audio track, or when it declares or yields more than
-// maximumSeconds (+ tolerance) of audio; 503 when `deadline` passes first.
+// with a decodable audio track, when it delivers less than it declares, or when it
+// declares or yields more than maximumSeconds (+ tolerance) of audio; 503 when
+// `deadline` passes first.
 std::vector<std::int16_t> decode(std::string_view file, Deadline deadline);
 
 } // namespace AudioDecoder

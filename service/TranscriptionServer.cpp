@@ -96,6 +96,12 @@ TranscriptionServer::TranscriptionServer(const ServiceOptions& options, Recognis
     m_server->set_read_timeout(options.idleTimeoutSec, 0);
     m_server->set_write_timeout(options.idleTimeoutSec, 0);
     m_server->set_payload_max_length(TranscribeRequest::maximumBodyBytes());
+    // The library's default adds SO_REUSEPORT, which would let a second service share
+    // the port silently instead of failing to start.
+    m_server->set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     installRoutes();
 }
 
@@ -178,11 +184,20 @@ void TranscriptionServer::installRoutes() {
         }
     });
 
+    // For scripts and tests: whether requests can be recognised, and the current load.
     m_server->Get("/healthz", [this](const httplib::Request&, httplib::Response& response) {
-        if (m_recogniser.available())
-            answer(response, statusOk, "status", "ready");
-        else
-            answer(response, RequestRefused::unavailable, "status", m_recogniser.problem());
+        const bool ready = m_recogniser.available();
+        const Admission::Load load = m_admission.load();
+        QJsonObject object;
+        object.insert(QLatin1String("status"),
+                      ready ? QLatin1String("ready") : QLatin1String("unavailable"));
+        if (!ready)
+            object.insert(QLatin1String("problem"), QString::fromStdString(m_recogniser.problem()));
+        object.insert(QLatin1String("working"), load.working);
+        object.insert(QLatin1String("waiting"), load.waiting);
+        response.status = ready ? statusOk : int(RequestRefused::unavailable);
+        response.set_content(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(),
+                             jsonType);
     });
 
     m_server->Get("/privacy", [this](const httplib::Request&, httplib::Response& response) {
