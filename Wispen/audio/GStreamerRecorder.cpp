@@ -47,6 +47,10 @@ bool gstReady() {
     return ready;
 }
 
+// Every element the pipeline is built from, apart from a replaced input.
+constexpr std::array elementNames{"pulsesrc",   "level",     "audioconvert", "audioresample",
+                                  "capsfilter", "avenc_aac", "mp4mux",       "filesink"};
+
 GstObjectPtr<GstElement> makeElement(const char* factory, const char* name = nullptr) {
     return gstSink(gst_element_factory_make(factory, name));
 }
@@ -394,6 +398,15 @@ bool GStreamerRecorder::stalled() const {
     if (last == 0)
         return Clock::now() - m_started > firstBufferTimeout;
     return std::chrono::nanoseconds(nowNs() - last) > stallTimeout;
+}
+
+void preloadGStreamerRecorder() {
+    if (!gstReady())
+        return;
+    for (const char* name : elementNames)
+        if (const GstObjectPtr<GstElementFactory> factory{gst_element_factory_find(name)})
+            const GstObjectPtr<GstPluginFeature> loaded{
+                gst_plugin_feature_load(GST_PLUGIN_FEATURE(factory.get()))};
 }
 
 std::unique_ptr<AudioRecorder> makeGStreamerRecorder(const QString& path) {

@@ -58,5 +58,10 @@ private:
     Clock::time_point m_started;
 };
 
+// Sets GStreamer up and loads the plugins the recorder uses, which otherwise happens on
+// the first recording and delays its start by a few hundred milliseconds. Safe to call
+// from any thread, once at start-up; without it recording still works.
+void preloadGStreamerRecorder();
+
 // The recorder the application uses by default; fits AudioRecorderFactory.
 std::unique_ptr<AudioRecorder> makeGStreamerRecorder(const QString& path);
