@@ -13,7 +13,7 @@ packages=(
   gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-pulseaudio
   gstreamer1.0-plugins-base-apps gstreamer1.0-tools
   # X11, accessibility and the desktop session
-  libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-keysyms1-dev
+  libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-keysyms1-dev libxkbcommon-dev
   libatspi2.0-dev libglib2.0-dev at-spi2-core dbus dbus-x11
   xvfb openbox trayer xdotool x11-utils xterm imagemagick
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 libgtk-3-0
