@@ -126,6 +126,9 @@ struct GStreamerRecorder::Pipeline {
         // The null state joins the streaming threads, so no callback runs after it.
         if (pipeline)
             gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+        // A prepared input was made ready on its own, while the pipeline stayed null.
+        if (source)
+            gst_element_set_state(source.get(), GST_STATE_NULL);
         if (probe)
             gst_pad_remove_probe(sourceOutput.get(), probe);
         if (deviceHandler)

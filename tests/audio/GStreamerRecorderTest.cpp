@@ -372,4 +372,22 @@ TEST_F(PrivateServerRecorder, DestroyingTheRecorderReleasesTheMicrophone) {
     EXPECT_TRUE(waitUntil([&] { return clientStreams() == 0; }, interruptionTimeout));
 }
 
+TEST(PreparedRecorder, DestroyingItDisconnectsFromTheSoundServer) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.start());
+    auto ourConnections = [&] {
+        return server.pactl({"list", "short", "clients"}).output.count("audio_tests");
+    };
+    Folder folder;
+    auto recorder = std::make_unique<GStreamerRecorder>(folder.recording());
+    {
+        const ScopedEnvironment address("PULSE_SERVER", server.address().toUtf8());
+        ASSERT_TRUE(recorder->prepareToRecord());
+    }
+    EXPECT_EQ(ourConnections(), 1);
+    recorder.reset();
+    EXPECT_TRUE(waitUntil([&] { return ourConnections() == 0; }, interruptionTimeout));
+    EXPECT_FALSE(QFileInfo::exists(folder.recording()));
+}
+
 } // namespace
