@@ -1,0 +1,40 @@
+#pragma once
+
+#include "FrontmostApplication.h"
+
+#include <xcb/xcb.h>
+
+#include <optional>
+
+// The X server as the paste target needs it: which application owns the active
+// window, which modifier keys are down, and a synthetic Control+V through XTest.
+// Works over the application's own X connection; without one every query fails.
+class X11Session {
+public:
+    X11Session();
+
+    // False without an X connection or without the XTEST extension.
+    bool canSynthesiseKeys() const;
+
+    // Nothing when no window is active or it names no process (_NET_WM_PID).
+    std::optional<FrontmostApplication> frontmostApplication() const;
+
+    // True while Shift, Control, Alt (Mod1) or Super (Mod4) is down, or when the
+    // pointer query fails; Caps Lock and Num Lock do not count.
+    bool modifierHeld() const;
+
+    // Posts Control+V (press and release) and returns without waiting for the
+    // receiving application; false when the keyboard has no V or Control key, or the
+    // server refused the events.
+    bool postPasteKeystroke() const;
+
+private:
+    xcb_atom_t atom(const char* name) const;
+    std::optional<xcb_window_t> activeWindow() const;
+
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = XCB_WINDOW_NONE;
+    xcb_atom_t activeWindowAtom_ = XCB_ATOM_NONE;
+    xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+    xcb_atom_t applicationIdAtom_ = XCB_ATOM_NONE;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QHash>
+#include <QPoint>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// Polls `condition` while the event loop runs, until it holds or `timeoutMs` passes.
+bool pollUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// Runs xdotool with `arguments` and waits for it; false when it failed.
+bool xdotool(const QStringList& arguments);
+
+// The text of the field named `name` in process `pid`, read through AT-SPI by a
+// separate process while our event loop keeps running; empty when unreadable.
+std::optional<QString> readFieldText(qint64 pid, const QString& name);
+
+// One of our small target applications, started for a test and ended with it. It
+// announces its window and the centres of its named fields on standard output.
+class TargetApplication {
+public:
+    TargetApplication(
+        const QString& program, const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    ~TargetApplication();
+
+    bool isReady() const { return ready_; }
+    qint64 pid() const { return process_.processId(); }
+    QString window() const { return window_; }
+
+    // Activates the window and clicks into the named field.
+    bool focus(const QString& field);
+    // Activates the window without touching its focus.
+    bool activate();
+
+private:
+    QProcess process_;
+    QString window_;
+    QHash<QString, QPoint> centres_;
+    bool ready_ = false;
+};
