@@ -4,10 +4,13 @@
 #include "GlobalShortcut.h"
 #include "ZedazidEdize.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QProcess>
 #include <QRasterWindow>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -153,6 +156,20 @@ protected:
         const std::size_t before = keys.size();
         return xdotool({QStringLiteral("keydown"), key}) && waitForKeys(before + 1) &&
                xdotool({QStringLiteral("keyup"), key}) && waitForKeys(before + 2);
+    }
+    // Taps the key until a press and its release reach onKey, for grabs that are
+    // about to move.
+    bool tapUntilOnKey(const QString& key) {
+        const std::size_t before = keys.size();
+        const bool pressed = QTest::qWaitFor(
+            [&] {
+                if (keys.size() > before)
+                    return true;
+                xdotool({QStringLiteral("key"), key});
+                return false;
+            },
+            eventTimeoutMs);
+        return pressed && waitForKeys(before + 2) && keys[before] && !keys[before + 1];
     }
     // Presses and releases a key that is not ours; true once the window got it.
     bool tapIntoWindow(const QString& key, quint32 keyCode) {
@@ -335,6 +352,71 @@ TEST_F(GlobalShortcutOnX11, WithoutACallbackTheKeysAreStillTaken) {
     ASSERT_TRUE(xdotool({QStringLiteral("key"), fallbackKeys}));
     EXPECT_TRUE(tapIntoWindow(QStringLiteral("space"), space));
     EXPECT_EQ(std::count(window.pressed.begin(), window.pressed.end(), space), 1);
+}
+
+// Loads a changed keyboard mapping for the life of the object: the space bar moved
+// to the key of F13 and Num Lock moved to Mod3. The server's own mapping comes back
+// afterwards.
+class MovedSpaceAndNumLock {
+public:
+    MovedSpaceAndNumLock() {
+        if (!m_folder.isValid() || !xkbcomp({display(), original()}))
+            return;
+        QFile file(original());
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        QString keymap = QString::fromUtf8(file.readAll());
+        keymap.replace(QRegularExpression(QStringLiteral("key <SPCE> \\{[^}]*\\};")),
+                       QStringLiteral("key <SPCE> { [ NoSymbol ] };"));
+        keymap.replace(QRegularExpression(QStringLiteral("key <FK13> \\{[^}]*\\};")),
+                       QStringLiteral("key <FK13> { [ space ] };"));
+        keymap.replace(QStringLiteral("modifier_map Mod2 { <NMLK> };"),
+                       QStringLiteral("modifier_map Mod3 { <NMLK> };"));
+        QFile changed(m_folder.filePath(QStringLiteral("changed.xkb")));
+        m_loaded = changed.open(QIODevice::WriteOnly) && changed.write(keymap.toUtf8()) > 0;
+        changed.close();
+        m_loaded = m_loaded && xkbcomp({changed.fileName(), display()});
+    }
+    ~MovedSpaceAndNumLock() {
+        if (m_loaded)
+            xkbcomp({original(), display()});
+    }
+    bool loaded() const { return m_loaded; }
+
+private:
+    static QString display() { return qEnvironmentVariable("DISPLAY"); }
+    static bool xkbcomp(QStringList arguments) {
+        arguments.prepend(QStringLiteral("-w0"));
+        return QProcess::execute(QStringLiteral("xkbcomp"), arguments) == 0;
+    }
+    QString original() const { return m_folder.filePath(QStringLiteral("original.xkb")); }
+
+    QTemporaryDir m_folder;
+    bool m_loaded = false;
+};
+
+TEST_F(GlobalShortcutOnX11, KeyboardMappingChangesMoveTheGrabs) {
+    shortcut.start();
+    shortcut.enableMicrophone();
+    {
+        MovedSpaceAndNumLock changed;
+        ASSERT_TRUE(changed.loaded());
+        ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")}));
+        const bool locked = QTest::qWaitFor([&] { return (modifierState() & XCB_MOD_MASK_3) != 0; },
+                                            eventTimeoutMs);
+        // Our new grabs follow the mapping notification, so the first taps may
+        // still reach the window.
+        const bool fallbackFired = locked && tapUntilOnKey(fallbackKeys);
+        const bool microphoneFired = locked && tap(microphoneKey);
+        xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (modifierState() & XCB_MOD_MASK_3) == 0; },
+                                    eventTimeoutMs));
+        EXPECT_TRUE(locked);
+        EXPECT_TRUE(fallbackFired);
+        EXPECT_TRUE(microphoneFired);
+    }
+    keys.clear();
+    EXPECT_TRUE(tapUntilOnKey(fallbackKeys));
 }
 
 TEST(WithoutDisplay, StartThrowsThatTheShortcutCouldNotBeInstalled) {
