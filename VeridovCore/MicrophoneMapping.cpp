@@ -36,34 +36,10 @@ std::optional<QString> utf8(const QByteArray& data) {
     return text;
 }
 
-// A non-empty decimal integer, optionally signed, that fits 64 unsigned bits;
-// a minus sign is accepted only in front of zero.
-std::optional<quint64> decimal(QStringView text) {
-    bool negative = false;
-    if (text.startsWith(u'+') || text.startsWith(u'-')) {
-        negative = text.front() == u'-';
-        text = text.mid(1);
-    }
-    if (text.isEmpty())
-        return std::nullopt;
-    quint64 value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const quint64 digit = quint64(c.unicode() - '0');
-        if (value > (std::numeric_limits<quint64>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    if (negative && value != 0)
-        return std::nullopt;
-    return value;
-}
-
 quint64 usage(const QVariant& value) {
     switch (value.typeId()) {
     case QMetaType::QString:
-        if (const auto number = decimal(value.toString()))
+        if (const auto number = MicrophoneMapping::decimal(value.toString()))
             return *number;
         break;
     case QMetaType::Int:
@@ -179,6 +155,28 @@ MappingList removing(const MappingList& mappings) {
             kept.append(e);
     }
     return kept;
+}
+
+std::optional<quint64> decimal(QStringView text) {
+    bool negative = false;
+    if (text.startsWith(u'+') || text.startsWith(u'-')) {
+        negative = text.front() == u'-';
+        text = text.mid(1);
+    }
+    if (text.isEmpty())
+        return std::nullopt;
+    quint64 value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const quint64 digit = quint64(c.unicode() - '0');
+        if (value > (std::numeric_limits<quint64>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (negative && value != 0)
+        return std::nullopt;
+    return value;
 }
 
 MappingList parse(const QByteArray& data) {

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QLatin1String>
 #include <QList>
+#include <QStringView>
 #include <QtGlobal>
+#include <optional>
 
 // The pure rules for sending the keyboard's microphone (dictation) key to F20
 // through a keyboard's mapping list: the usages involved, how our entry joins a
@@ -46,6 +48,10 @@ MappingList adding(const MappingList& mappings, quint64 source);
 
 // The list without any entry equal to entry().
 MappingList removing(const MappingList& mappings);
+
+// A non-empty decimal integer, optionally signed, that fits 64 unsigned bits ("-0"
+// is zero; any other negative is refused); nothing when the text is not one.
+std::optional<quint64> decimal(QStringView text);
 
 // The list held in a stored mapping value: JSON or a property list, or a table of
 // services that all hold the same list; throws ZedazidEdize when it cannot be read.

@@ -1,0 +1,77 @@
+#include "FileUserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+TEST(FileUserDefaults, KeepsTypesAcrossARestart) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config/wispen-rezuraz/settings.json");
+    const QVariantMap record{
+        {"boot", "b"},
+        {"mappings", QVariantMap{{"3", QVariantList{QVariantMap{{"source", "1"}}}}}}};
+    {
+        FileUserDefaults defaults(path);
+        defaults.setValue("holdToTalk", false);
+        defaults.setValue("name", "Wispen");
+        defaults.setValue("count", 3);
+        defaults.setValue("ratio", 0.5);
+        defaults.setValue("record", record);
+        defaults.setValue("gone", true);
+        defaults.remove("gone");
+        EXPECT_TRUE(defaults.lastWriteSucceeded());
+    }
+    FileUserDefaults again(path);
+    EXPECT_EQ(again.value("holdToTalk").typeId(), QMetaType::Bool);
+    EXPECT_FALSE(again.boolValue("holdToTalk"));
+    EXPECT_EQ(again.value("name"), QVariant("Wispen"));
+    EXPECT_EQ(again.value("count").toLongLong(), 3);
+    EXPECT_EQ(again.value("ratio").toDouble(), 0.5);
+    EXPECT_EQ(again.value("record"), QVariant(record));
+    EXPECT_FALSE(again.value("gone").isValid());
+    EXPECT_FALSE(again.value("never").isValid());
+}
+
+TEST(FileUserDefaults, SetsAsideAnUnreadableFileInsteadOfOverwritingIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.json");
+    for (const QByteArray& damaged : {QByteArray("{\"holdToTalk\": fal"), QByteArray("[1, 2]")}) {
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+        writeFile(path, damaged);
+        FileUserDefaults defaults(path);
+        EXPECT_FALSE(defaults.value("holdToTalk").isValid());
+        EXPECT_EQ(contents(path), damaged); // reading alone changes nothing
+        defaults.setValue("autoPaste", true);
+        const QStringList aside =
+            QDir(dir.path()).entryList({"settings.json.corrupt-*"}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(contents(dir.filePath(aside.first())), damaged);
+        EXPECT_TRUE(FileUserDefaults(path).boolValue("autoPaste"));
+    }
+}
+
+TEST(FileUserDefaults, KeepsValuesInMemoryWhenTheFolderCannotBeWritten) {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("blocker"), "a file where a folder should be");
+    FileUserDefaults defaults(dir.filePath("blocker/settings.json"));
+    defaults.setValue("autoPaste", true);
+    EXPECT_FALSE(defaults.lastWriteSucceeded());
+    EXPECT_TRUE(defaults.boolValue("autoPaste"));
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "InputDevices.h"
+
+#include <QString>
+#include <functional>
+#include <map>
+#include <set>
+
+// A kernel keymap in memory, behind the same interface as the real input devices:
+// devices that come and go, default tables, and keymap writes that fail, or that
+// are accepted without being applied.
+struct SimulatedDevice {
+    quint32 inputNumber = 0;
+    std::set<unsigned> keys;            // advertised key codes
+    std::map<quint32, unsigned> keymap; // scancode -> key code
+    bool denied = false;                // opening it is not permitted
+    int refuseWrites = 0;               // the next this many writes fail
+    int dropWrites = 0;                 // the next this many writes succeed but change nothing
+};
+
+class SimulatedKernel {
+public:
+    // Adds a device as the next eventN and returns N.
+    int plug(SimulatedDevice device);
+    void unplug(quint32 inputNumber);
+    SimulatedDevice* device(quint32 inputNumber);
+
+    std::map<int, SimulatedDevice> events; // eventN -> device
+    bool listingFails = false;
+    int keymapReads = 0;
+    int keymapWrites = 0;
+    // Runs before every keymap call, so a test can change the devices meanwhile.
+    std::function<void()> beforeKeymapCall;
+
+private:
+    int m_nextEvent = 0;
+};
+
+class SimulatedInputDevices final : public InputDevices {
+public:
+    explicit SimulatedInputDevices(SimulatedKernel& kernel)
+        : m_kernel(kernel) {}
+
+    std::optional<QStringList> nodes() override;
+    std::unique_ptr<InputDevice> open(const QString& node, OpenFailure& failure) override;
+
+private:
+    SimulatedKernel& m_kernel;
+};
+
+// Devices as the kernel's HID driver sets them up.
+namespace SimulatedDevices {
+
+// A full keyboard with the microphone key: letters, F keys, consumer keys.
+SimulatedDevice keyboard(quint32 inputNumber);
+// The consumer-control half of a keyboard: only consumer keys.
+SimulatedDevice consumerControl(quint32 inputNumber);
+// A mouse: buttons, no keymap.
+SimulatedDevice mouse(quint32 inputNumber);
+// A laptop's built-in keyboard: letters, but scancodes that are not HID usages.
+SimulatedDevice builtInKeyboard(quint32 inputNumber);
+
+} // namespace SimulatedDevices
