@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain and test frameworks
-  cmake g++ pkg-config clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
+  cmake g++ pkg-config clang-format curl googletest libgtest-dev libgmock-dev libbenchmark-dev
   # Qt
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
   # audio: recording, decoding, inspection
