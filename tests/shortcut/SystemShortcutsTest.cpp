@@ -86,13 +86,6 @@ TEST(KdeShortcutsFile, ActiveKeysAreEnabledAndDefaultsOfUnboundActionsDisabled) 
     EXPECT_EQ(SystemShortcutsFormat::kdeEntries(file), expected);
 }
 
-TEST(KdeShortcutsFile, QtKeysWithoutAFixedKeysymAreSkipped) {
-    EXPECT_EQ(SystemShortcutsFormat::qtKeyKeysym(Qt::Key_F20), keysymF20);
-    EXPECT_EQ(SystemShortcutsFormat::qtKeyKeysym(Qt::Key_A), std::optional<std::uint32_t>(0x61));
-    EXPECT_EQ(SystemShortcutsFormat::qtKeyKeysym(Qt::Key_MicMute), keysymAudioMicMute);
-    EXPECT_EQ(SystemShortcutsFormat::qtKeyKeysym(Qt::Key_Launch0), std::nullopt);
-}
-
 // GSettings keeps every value in memory for the whole test run; each test resets
 // what it changed.
 class SystemShortcutsReaderOverGSettings : public ::testing::Test {
