@@ -33,11 +33,6 @@ struct GstCapsUnref {
 };
 using GstCapsPtr = std::unique_ptr<GstCaps, GstCapsUnref>;
 
-// Takes an additional reference to an object someone else holds (an element a bin owns).
-template <typename T> GstObjectPtr<T> gstRef(T* object) {
-    return GstObjectPtr<T>(object ? static_cast<T*>(gst_object_ref(object)) : nullptr);
-}
-
 // Takes over a newly made object whose reference is still floating.
 template <typename T> GstObjectPtr<T> gstSink(T* object) {
     return GstObjectPtr<T>(object ? static_cast<T*>(gst_object_ref_sink(object)) : nullptr);

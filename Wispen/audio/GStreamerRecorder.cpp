@@ -26,6 +26,10 @@ constexpr std::chrono::milliseconds finaliseTimeout{2000};
 // An input that delivered audio and then nothing for this long has stalled (a suspended
 // or vanished device that reports no error).
 constexpr std::chrono::milliseconds stallTimeout{500};
+// How long record() waits for the first audio before it reports success anyway. An input
+// that cannot start (no device at all, a device that refuses) fails within milliseconds,
+// and so is reported as unavailable rather than as a recording interrupted a moment later.
+constexpr std::chrono::milliseconds startTimeout{250};
 // An input that never delivers a first buffer within this time has stalled too; an idle
 // sound server can take one to two seconds to wake up, so this is generous.
 constexpr std::chrono::milliseconds firstBufferTimeout{3000};
@@ -33,6 +37,9 @@ constexpr std::chrono::milliseconds firstBufferTimeout{3000};
 // What averagePower reports before the first reading and for channels the input lacks:
 // the bottom of the usual meter scale.
 constexpr float noPowerDb = -160.0f;
+
+// Posted on the bus when the input delivers its first buffer.
+constexpr const char* firstAudioMessage = "wispen-first-audio";
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,14 +75,6 @@ GstObjectPtr<GstElement> makeSource(const char* variable) {
     return bin;
 }
 
-// What one pass over the bus found out.
-struct BusNews {
-    std::optional<std::vector<float>> power;
-    bool inputFailed = false;
-    bool outputFailed = false;
-    bool ended = false;
-};
-
 std::optional<std::vector<float>> readLevel(const GstStructure* structure) {
     const GValue* rms = gst_structure_get_value(structure, "rms");
     if (!rms || !G_VALUE_HOLDS_BOXED(rms))
@@ -89,32 +88,16 @@ std::optional<std::vector<float>> readLevel(const GstStructure* structure) {
     return power;
 }
 
-void read(GstMessage* message, GstElement* source, GstElement* meter, BusNews& news) {
-    switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_ERROR: {
-        GstObject* origin = GST_MESSAGE_SRC(message);
-        const bool fromInput =
-            origin == GST_OBJECT(source) || gst_object_has_as_ancestor(origin, GST_OBJECT(source));
-        (fromInput ? news.inputFailed : news.outputFailed) = true;
-        break;
-    }
-    case GST_MESSAGE_EOS:
-        news.ended = true;
-        break;
-    case GST_MESSAGE_ELEMENT: {
-        const GstStructure* structure = gst_message_get_structure(message);
-        if (GST_MESSAGE_SRC(message) == GST_OBJECT(meter) && structure &&
-            gst_structure_has_name(structure, "level"))
-            if (auto power = readLevel(structure))
-                news.power = std::move(power);
-        break;
-    }
-    default:
-        break;
-    }
-}
-
 } // namespace
+
+// What one pass over the bus found out.
+struct GStreamerRecorder::BusNews {
+    std::optional<std::vector<float>> power;
+    bool inputFailed = false;
+    bool outputFailed = false;
+    bool ended = false;
+    bool started = false;
+};
 
 // The GStreamer side of the recorder: the elements we talk to after building, the bus,
 // and what the streaming threads report.
@@ -188,10 +171,42 @@ struct GStreamerRecorder::Pipeline {
         return QString::fromUtf8(name);
     }
 
+    // Adds what one message says to the news.
+    void read(GstMessage* message, BusNews& news) const {
+        switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR: {
+            GstObject* origin = GST_MESSAGE_SRC(message);
+            const bool fromInput = origin == GST_OBJECT(source.get()) ||
+                                   gst_object_has_as_ancestor(origin, GST_OBJECT(source.get()));
+            (fromInput ? news.inputFailed : news.outputFailed) = true;
+            break;
+        }
+        case GST_MESSAGE_EOS:
+            news.ended = true;
+            break;
+        case GST_MESSAGE_APPLICATION: {
+            const GstStructure* structure = gst_message_get_structure(message);
+            if (structure && gst_structure_has_name(structure, firstAudioMessage))
+                news.started = true;
+            break;
+        }
+        case GST_MESSAGE_ELEMENT: {
+            const GstStructure* structure = gst_message_get_structure(message);
+            if (GST_MESSAGE_SRC(message) == GST_OBJECT(meter.get()) && structure &&
+                gst_structure_has_name(structure, "level"))
+                if (auto power = readLevel(structure))
+                    news.power = std::move(power);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
     BusNews drain() const {
         BusNews news;
         while (const GstMessagePtr message{gst_bus_pop(bus.get())})
-            read(message.get(), source.get(), meter.get(), news);
+            read(message.get(), news);
         return news;
     }
 
@@ -200,7 +215,12 @@ struct GStreamerRecorder::Pipeline {
         auto* self = static_cast<Pipeline*>(data);
         const std::int64_t now = nowNs();
         std::int64_t none = 0;
-        self->firstBuffer.compare_exchange_strong(none, now);
+        if (self->firstBuffer.compare_exchange_strong(none, now)) {
+            GstObject* source = GST_OBJECT(self->source.get());
+            gst_element_post_message(
+                self->source.get(),
+                gst_message_new_application(source, gst_structure_new_empty(firstAudioMessage)));
+        }
         self->lastBuffer.store(now);
         return GST_PAD_PROBE_OK;
     }
@@ -262,15 +282,42 @@ bool GStreamerRecorder::record() {
     if (m_state != State::prepared)
         return false;
     m_started = Clock::now();
-    if (!createFile() || gst_element_set_state(m_pipeline->pipeline.get(), GST_STATE_PLAYING) ==
-                             GST_STATE_CHANGE_FAILURE) {
+    const bool started = createFile() &&
+                         gst_element_set_state(m_pipeline->pipeline.get(), GST_STATE_PLAYING) !=
+                             GST_STATE_CHANGE_FAILURE &&
+                         awaitStart();
+    if (!started) {
         tearDown();
         if (m_fileCreated)
             QFile::remove(m_path);
         m_state = State::stopped;
         return false;
     }
+    return true;
+}
+
+bool GStreamerRecorder::awaitStart() {
     m_state = State::recording;
+    const auto deadline = m_started + startTimeout;
+    while (!hasCapturedAudio()) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            return true;
+        const GstMessagePtr message{gst_bus_timed_pop_filtered(
+            m_pipeline->bus.get(),
+            std::chrono::duration_cast<std::chrono::nanoseconds>(left).count(),
+            static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
+                                        GST_MESSAGE_APPLICATION))};
+        if (!message)
+            return true;
+        BusNews news;
+        m_pipeline->read(message.get(), news);
+        apply(news);
+        if (news.inputFailed || news.outputFailed)
+            return false;
+        if (news.started || news.ended)
+            return true;
+    }
     return true;
 }
 
@@ -306,7 +353,7 @@ bool GStreamerRecorder::finalise() {
         if (!message)
             return false;
         BusNews news;
-        read(message.get(), m_pipeline->source.get(), m_pipeline->meter.get(), news);
+        m_pipeline->read(message.get(), news);
         if (news.outputFailed)
             return false;
         m_endOfStream = news.ended;
@@ -349,7 +396,10 @@ bool GStreamerRecorder::hasCapturedAudio() const {
 }
 
 void GStreamerRecorder::drainBus() {
-    const BusNews news = m_pipeline->drain();
+    apply(m_pipeline->drain());
+}
+
+void GStreamerRecorder::apply(const BusNews& news) {
     if (news.power)
         m_power = *news.power;
     m_endOfStream = m_endOfStream || news.ended;

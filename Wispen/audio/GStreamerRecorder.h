@@ -34,10 +34,13 @@ public:
 
 private:
     struct Pipeline;
+    struct BusNews;
     enum class State { idle, prepared, recording, interrupted, stopped };
     using Clock = std::chrono::steady_clock;
 
+    bool awaitStart();
     void drainBus();
+    void apply(const BusNews& news);
     bool finalise();
     void checkInputDevice();
     bool createFile();

@@ -173,9 +173,10 @@ TEST_F(RecordedSpeech, FileIsMpeg4AacAt24kHzMonoNear64kbps) {
     EXPECT_TRUE(file.text.contains("MPEG-4 AAC")) << file.text.toStdString();
     EXPECT_EQ(file.number("Sample rate"), 24000);
     EXPECT_EQ(file.number("Channels"), 1);
+    // The encoder's rate is an average: the pauses around the speech cost little.
     const double bitRate = file.number("Bitrate").value_or(0);
-    EXPECT_GT(bitRate, 64000 * 0.85);
-    EXPECT_LT(bitRate, 64000 * 1.15);
+    EXPECT_GT(bitRate, 64000 * 0.6);
+    EXPECT_LT(bitRate, 64000 * 1.05);
 }
 
 TEST_F(RecordedSpeech, FileHoldsAsMuchAudioAsTheRecorderReported) {
@@ -249,6 +250,16 @@ TEST_F(Recorder, NoSoundServerMeansNoRecordingAndNoFile) {
     EXPECT_FALSE(QFileInfo::exists(folder.recording()));
 }
 
+TEST_F(Recorder, NoInputDeviceMeansNoRecordingAndNoFile) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.start(PrivateSoundServer::Input::none));
+    const ScopedEnvironment address("PULSE_SERVER", server.address().toUtf8());
+    GStreamerRecorder recorder(folder.recording());
+    EXPECT_FALSE(recorder.record());
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_FALSE(QFileInfo::exists(folder.recording()));
+}
+
 TEST_F(Recorder, MissingFolderMeansNoRecordingAndNoFile) {
     const QString path = folder.dir.filePath("gone/recording.m4a");
     GStreamerRecorder recorder(path);
@@ -286,6 +297,19 @@ TEST_F(Recorder, ReplacedSourceIsMeteredInDecibelsOfFullScale) {
     const auto duration = discover(folder.recording()).durationSeconds();
     ASSERT_TRUE(duration.has_value());
     EXPECT_NEAR(*duration, recorder.currentTime(), 0.3);
+}
+
+TEST_F(Recorder, EncodesAtSixtyFourKilobitsPerSecond) {
+    // Noise uses every bit the encoder may spend, so the file shows its exact rate (the
+    // encoder's own default would come out near 69 kbit/s).
+    const ScopedEnvironment source(GStreamerRecorder::sourceVariable,
+                                   "audiotestsrc is-live=true wave=white-noise volume=0.3");
+    GStreamerRecorder recorder(folder.recording());
+    ASSERT_TRUE(recorder.record());
+    ASSERT_TRUE(recordUntil(
+        recorder, [&] { return recorder.currentTime() >= 3.0; }, 6s));
+    ASSERT_TRUE(recorder.stop());
+    EXPECT_NEAR(discover(folder.recording()).number("Bitrate").value_or(0), 64000, 64000 * 0.05);
 }
 
 TEST_F(Recorder, InputThatEndsByItselfEndsTheRecording) {
@@ -370,24 +394,6 @@ TEST_F(PrivateServerRecorder, DestroyingTheRecorderReleasesTheMicrophone) {
     ASSERT_EQ(clientStreams(), 1);
     recorder.reset();
     EXPECT_TRUE(waitUntil([&] { return clientStreams() == 0; }, interruptionTimeout));
-}
-
-TEST(PreparedRecorder, DestroyingItDisconnectsFromTheSoundServer) {
-    PrivateSoundServer server;
-    ASSERT_TRUE(server.start());
-    auto ourConnections = [&] {
-        return server.pactl({"list", "short", "clients"}).output.count("audio_tests");
-    };
-    Folder folder;
-    auto recorder = std::make_unique<GStreamerRecorder>(folder.recording());
-    {
-        const ScopedEnvironment address("PULSE_SERVER", server.address().toUtf8());
-        ASSERT_TRUE(recorder->prepareToRecord());
-    }
-    EXPECT_EQ(ourConnections(), 1);
-    recorder.reset();
-    EXPECT_TRUE(waitUntil([&] { return ourConnections() == 0; }, interruptionTimeout));
-    EXPECT_FALSE(QFileInfo::exists(folder.recording()));
 }
 
 } // namespace

@@ -49,17 +49,26 @@ PrivateSoundServer::~PrivateSoundServer() {
     kill();
 }
 
-bool PrivateSoundServer::start() {
-    m_server.start(
-        "pulseaudio",
-        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
-         "-L",
-         QString("module-native-protocol-unix socket=%1/native auth-anonymous=1").arg(m_dir.path()),
-         "-L", "module-null-sink sink_name=vmic_sink", "-L",
-         "module-remap-source master=vmic_sink.monitor source_name=vmic"});
+bool PrivateSoundServer::start(Input input) {
+    QStringList arguments{
+        "-n",
+        "--daemonize=no",
+        "--exit-idle-time=-1",
+        "--use-pid-file=no",
+        "--log-target=stderr",
+        "-L",
+        QString("module-native-protocol-unix socket=%1/native auth-anonymous=1").arg(m_dir.path())};
+    if (input == Input::virtualMicrophone)
+        arguments << "-L"
+                  << "module-null-sink sink_name=vmic_sink"
+                  << "-L"
+                  << "module-remap-source master=vmic_sink.monitor source_name=vmic";
+    m_server.start("pulseaudio", arguments);
     if (!m_server.waitForStarted() ||
         !waitUntil([this] { return pactl({"info"}).succeeded(); }, serverStartTimeout))
         return false;
+    if (input == Input::none)
+        return true;
     if (!pactl({"set-default-source", "vmic"}).succeeded())
         return false;
     // A silent stream keeps the null sink running, as on the desktop, so the first

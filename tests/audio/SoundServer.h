@@ -27,8 +27,11 @@ public:
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
-    // Starts the server and waits until it answers; false when it did not.
-    bool start();
+    enum class Input { virtualMicrophone, none };
+
+    // Starts the server, with the virtual microphone as its default source or with no
+    // source at all, and waits until it answers; false when it did not.
+    bool start(Input input = Input::virtualMicrophone);
     // Ends the server (as a crash or logout would) and waits until it is gone.
     void kill();
     // The address to put into PULSE_SERVER.
