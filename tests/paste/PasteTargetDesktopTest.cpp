@@ -2,9 +2,11 @@
 // application of ours, xterm, and a window of this process, driven with xdotool.
 
 #include "AccessibilityStatus.h"
+#include "LinuxFieldAccess.h"
 #include "PasteTarget.h"
 #include "TargetApplication.h"
 
+#include <QAbstractEventDispatcher>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -14,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -211,6 +215,17 @@ TEST_P(DesktopPaste, AnUnchangedFieldReceivesTheClipboard) {
     }
 }
 
+TEST_P(DesktopPaste, FindsAFieldFocusedBeforeFocusWasFollowed) {
+    ASSERT_TRUE(captureWithText(application(), "line", "abc").has_value());
+    // A reader made now has seen no focus event; it has to look the field up.
+    const auto late = std::make_shared<LinuxFieldAccess>();
+    std::optional<QString> failure;
+    const std::optional<PasteTarget> target = PasteTarget::capture(failure, late);
+    ASSERT_TRUE(target.has_value()) << failure.value_or("").toStdString();
+    EXPECT_EQ(target->pid(), application().pid());
+    EXPECT_EQ(target->contentDigest(), PasteTarget::digestOf("abc"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopPaste, testing::Values("Qt", "Gtk"),
                          [](const auto& info) { return info.param.toStdString(); });
 
@@ -276,6 +291,26 @@ TEST(DesktopCapture, AnApplicationStartedWithoutAccessibilityExposesNoField) {
     // Not a passing moment before the focus arrived: the application is not on the bus.
     EXPECT_EQ(PasteTarget::desktop()->frontmostApplication()->pid, unaware->pid());
     EXPECT_FALSE(readFieldText(unaware->pid(), "line").has_value());
+}
+
+TEST(DesktopCapture, AFrozenApplicationIsRefusedInsteadOfWaitedFor) {
+    const TargetApplication frozen(QStringLiteral(WISPEN_QT_FIELDS_APP), {});
+    ASSERT_TRUE(frozen.isReady());
+    ASSERT_TRUE(frozen.focus("line"));
+    std::optional<QString> failure;
+    ASSERT_TRUE(captureUntil(failure, [&](const auto& captured, const auto&) {
+        return captured && captured->pid() == frozen.pid();
+    }));
+    ASSERT_EQ(::kill(static_cast<pid_t>(frozen.pid()), SIGSTOP), 0);
+    const auto thaw = qScopeGuard([&] { ::kill(static_cast<pid_t>(frozen.pid()), SIGCONT); });
+    // Every call to the stopped application runs into the bounded time-out.
+    EXPECT_FALSE(PasteTarget::capture(failure).has_value());
+    EXPECT_EQ(failure, PasteTarget::noFocusedElement);
+}
+
+TEST(DesktopCapture, FocusEventsArriveThroughQtsGlibEventLoop) {
+    ASSERT_NE(QAbstractEventDispatcher::instance(), nullptr);
+    EXPECT_TRUE(QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib"));
 }
 
 } // namespace

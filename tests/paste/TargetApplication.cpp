@@ -71,11 +71,11 @@ TargetApplication::~TargetApplication() {
     process_.waitForFinished();
 }
 
-bool TargetApplication::activate() {
+bool TargetApplication::activate() const {
     return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window_});
 }
 
-bool TargetApplication::focus(const QString& field) {
+bool TargetApplication::focus(const QString& field) const {
     const auto centre = centres_.constFind(field);
     if (centre == centres_.cend() || !activate())
         return false;

@@ -33,9 +33,9 @@ public:
     QString window() const { return window_; }
 
     // Activates the window and clicks into the named field.
-    bool focus(const QString& field);
+    bool focus(const QString& field) const;
     // Activates the window without touching its focus.
-    bool activate();
+    bool activate() const;
 
 private:
     QProcess process_;
