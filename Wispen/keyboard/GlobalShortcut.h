@@ -28,10 +28,6 @@ public:
     static constexpr const char* microphoneNotReservedMessage =
         "F20 could not be reserved, so the microphone key was not remapped.";
 
-    // The ids the two grabs are known by.
-    static constexpr int fallbackId = 1;
-    static constexpr int microphoneId = 2;
-
     // The desktop's configured shortcuts are read from systemShortcuts.
     explicit GlobalShortcut(std::shared_ptr<const SystemShortcuts> systemShortcuts);
     // Reads the desktop's configured shortcuts from its GNOME and KDE settings.

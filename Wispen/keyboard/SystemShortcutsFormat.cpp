@@ -41,6 +41,26 @@ std::vector<std::uint32_t> kdeKeysyms(const QString& field) {
     return keysyms;
 }
 
+// A KConfig value as written: "\t" separates alternative shortcuts, "\s" is a
+// space and "\\" a backslash.
+QString unescapeKConfig(const QString& value) {
+    QString text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
+            text += value[i];
+            continue;
+        }
+        const QChar escaped = value[++i];
+        if (escaped == QLatin1Char('t'))
+            text += QLatin1Char('\t');
+        else if (escaped == QLatin1Char('s'))
+            text += QLatin1Char(' ');
+        else
+            text += escaped;
+    }
+    return text;
+}
+
 } // namespace
 
 std::optional<std::uint32_t>
@@ -84,7 +104,7 @@ std::vector<SystemShortcuts::Entry> SystemShortcutsFormat::kdeEntries(const QStr
         if (line.startsWith(QLatin1Char('_')))
             continue;
         // "active,default,description"; newer files store only the active keys.
-        const QStringList fields = line.mid(equals + 1).split(QLatin1Char(','));
+        const QStringList fields = unescapeKConfig(line.mid(equals + 1)).split(QLatin1Char(','));
         const std::vector<std::uint32_t> active = kdeKeysyms(fields.value(kdeFieldsActive));
         for (std::uint32_t keysym : active)
             entries.push_back({true, keysym});

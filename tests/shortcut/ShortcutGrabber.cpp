@@ -16,6 +16,7 @@ namespace {
 
 constexpr int xKeyCodeOffset = 8;
 constexpr xcb_keysym_t keysymSpace = 0x20;
+// Where the server's stock keymap puts Num Lock.
 constexpr std::uint16_t numLockMask = XCB_MOD_MASK_2;
 
 } // namespace

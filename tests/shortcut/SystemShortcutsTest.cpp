@@ -66,7 +66,7 @@ TEST(KdeShortcutsFile, ActiveKeysAreEnabledAndDefaultsOfUnboundActionsDisabled) 
                                         "\n"
                                         "[kmix]\n"
                                         "_k_friendly_name=Audio Volume\n"
-                                        "mic_mute=Microphone Mute\tMeta+Volume Mute,Microphone "
+                                        "mic_mute=Microphone Mute\\tMeta+Volume Mute,Microphone "
                                         "Mute\tMeta+Volume Mute,Mute Microphone\n"
                                         "decrease_volume=none,F20,Decrease Volume\n"
                                         "\n"
