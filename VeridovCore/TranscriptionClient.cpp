@@ -135,16 +135,20 @@ void TranscriptionClient::start(const std::shared_ptr<Call>& call, QNetworkReply
     // The body is collected as it arrives so that a reply larger than any answer the
     // service may give is cut off instead of filling memory.
     connect(reply, &QNetworkReply::readyRead, this, [call, reply] {
+        if (call->overran)
+            return;
         call->body += reply->readAll();
         if (call->body.size() > TranscriptionContract::maximumReplyBytes) {
             call->overran = true;
-            reply->abort();
+            // Not from inside the reply's own signal: Qt expects the read to return first.
+            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
         }
     });
     connect(reply, &QNetworkReply::finished, this, [this, call] { finish(call); });
 
     auto* whole = new QTimer(reply);
     whole->setSingleShot(true);
+    whole->setTimerType(Qt::PreciseTimer);
     connect(whole, &QTimer::timeout, reply, [reply] {
         reply->setProperty("wholeRequestTimedOut", true);
         reply->abort();
@@ -162,7 +166,7 @@ void TranscriptionClient::finish(const std::shared_ptr<Call>& call) {
     if (call->cancelled)
         return;
 
-    if (!call->overran)
+    if (!call->overran && reply->isOpen())
         call->body += reply->readAll();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();

@@ -101,8 +101,13 @@ TestHttpServer::TestHttpServer()
     if (m_port <= 0)
         throw std::runtime_error("TestHttpServer: cannot bind a loopback port");
     // The socket is already listening: connections wait in its backlog until the
-    // accepting thread runs.
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // accepting thread runs. stop() only works once that thread is running.
+    m_thread = std::thread([this] {
+        m_server->listen_after_bind();
+        m_listenEnded = true;
+    });
+    while (!m_server->is_running() && !m_listenEnded)
+        std::this_thread::yield();
 }
 
 TestHttpServer::~TestHttpServer() {

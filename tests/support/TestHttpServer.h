@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QUrl>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -102,6 +103,7 @@ private:
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
+    std::atomic<bool> m_listenEnded = false;
     int m_port = 0;
 
     mutable std::mutex m_mutex;
