@@ -283,7 +283,8 @@ bool GlobalShortcut::grab(std::uint8_t keyCode, std::uint16_t modifiers, Grab& i
         cookies.push_back(xcb_grab_key_checked(m_connection, 0, m_root, variant, keyCode,
                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
-    // BadAccess on any variant means another client holds that combination.
+    // Any error fails the whole grab; BadAccess means another client holds that
+    // combination.
     bool grabbed = true;
     for (std::size_t i = 0; i < cookies.size(); ++i) {
         const XcbPtr<xcb_generic_error_t> error(xcb_request_check(m_connection, cookies[i]));

@@ -17,6 +17,7 @@ struct xcb_connection_t;
 // Qt's own X connection for Control+Alt+Space (always) and for the key the kernel
 // reports as KEY_F20 (the remapped microphone key, while that setting is on).
 // Presses and releases of both keys reach onKey; every other event passes on.
+// The grabs follow keyboard mapping changes (the space bar or Num Lock moving).
 class GlobalShortcut final : public ShortcutTrigger, private QAbstractNativeEventFilter {
 public:
     static constexpr const char* notInstalledMessage =
@@ -52,7 +53,8 @@ public:
     // Releases both keys and removes the event filter; never fails.
     void stop() override;
 
-    // The X key code of the kernel's KEY_F20, or nothing outside X11.
+    // The X key code of the kernel's KEY_F20 on the connection start() installed
+    // on; nothing before that, or when the server has no such key code.
     std::optional<std::uint8_t> microphoneKeyCode() const;
 
 private:
