@@ -1,6 +1,7 @@
 #include "PocketSphinxRecogniser.h"
 
 #include "RequestRefused.h"
+#include "SpeechSegments.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -108,20 +109,25 @@ std::string PocketSphinxRecogniser::recognise(const Recording& recording, Deadli
     } giveBackOnExit{this, borrowed};
 
     ps_decoder_t* decoder = borrowed->decoder;
-    if (ps_start_utt(decoder) < 0)
-        throw RequestRefused(RequestRefused::unavailable, "The recogniser could not start.");
     const auto& samples = recording.samples;
-    for (std::size_t offset = 0; offset < samples.size(); offset += chunkSamples) {
-        if (deadline.passed()) {
-            ps_end_utt(decoder);
+    std::vector<std::size_t> bounds = SpeechSegments::cuts(samples);
+    bounds.push_back(samples.size());
+    std::string text;
+    std::size_t start = 0;
+    for (const std::size_t end : bounds) {
+        if (deadline.passed())
             throw RequestRefused(RequestRefused::unavailable,
                                  "Recognition took too long and was abandoned.");
-        }
-        const std::size_t count = std::min(chunkSamples, samples.size() - offset);
-        ps_process_raw(decoder, samples.data() + offset, count, FALSE, FALSE);
+        if (ps_start_utt(decoder) < 0)
+            throw RequestRefused(RequestRefused::unavailable, "The recogniser could not start.");
+        ps_process_raw(decoder, samples.data() + start, end - start, FALSE, TRUE);
+        ps_end_utt(decoder);
+        const std::string words = trimmed(ps_get_hyp(decoder, nullptr));
+        if (!words.empty())
+            text += (text.empty() ? "" : " ") + words;
+        start = end;
     }
-    ps_end_utt(decoder);
-    return trimmed(ps_get_hyp(decoder, nullptr));
+    return text;
 }
 
 std::string PocketSphinxRecogniser::privacyNote() const {

@@ -8,13 +8,11 @@
 #include <vector>
 
 // Recognises speech on this machine with pocketsphinx: one decoder per worker,
-// each loaded once at start-up (about 0.5 s and 160 MB apiece) and lent to one
-// request at a time.
+// each loaded once at start-up (about 0.5 s and 100 to 160 MB apiece) and lent to
+// one request at a time. Recordings go in as whole utterances of up to about
+// twenty seconds (SpeechSegments), with the deadline checked between them.
 class PocketSphinxRecogniser final : public Recogniser {
 public:
-    // Samples fed to a decoder between two looks at the deadline (half a second).
-    static constexpr std::size_t chunkSamples = 8000;
-
     // Loads `decoders` decoders from `modelDir` (holding en-us/, en-us.lm.bin and
     // cmudict-en-us.dict), with the JSGF grammar in `grammarFile` instead of the
     // language model when it is not empty. A failure leaves it unavailable.

@@ -22,6 +22,7 @@ public:
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
 
     // Sends SIGTERM and waits; returns the exit status, or -1 when it had to be killed.
