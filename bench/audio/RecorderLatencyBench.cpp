@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <algorithm>
@@ -45,6 +46,16 @@ bool pollUntil(const std::function<bool()>& condition, Clock::duration timeout) 
     }
     return true;
 }
+
+// Speech played into the virtual microphone while the release benchmark records, so the
+// file it finalises and reads is the size of a real dictation.
+struct Speech {
+    QTemporaryDir dir;
+    QString wav = dir.filePath("speech.wav");
+    bool ready = QProcess::execute("espeak-ng", {"-w", wav,
+                                                 "This sentence keeps the microphone busy while "
+                                                 "the recorder runs, as a dictation would."}) == 0;
+};
 
 // A recording folder as the controller makes it, removed with its file afterwards.
 struct RecordingFolder {
@@ -86,6 +97,10 @@ void releaseToUploadStart(benchmark::State& state) {
             state.SkipWithError("cannot make the recording folder");
             break;
         }
+        static const Speech speech;
+        QProcess player;
+        if (speech.ready)
+            player.start("paplay", {"--device=vmic_sink", speech.wav});
         GStreamerRecorder recorder(folder.recording());
         const bool recorded =
             recorder.record() && pollUntil(
@@ -103,6 +118,8 @@ void releaseToUploadStart(benchmark::State& state) {
         QFile file(folder.recording());
         const QByteArray audio = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         const auto uploadStarts = Clock::now();
+        player.kill();
+        player.waitForFinished();
         if (!finalised || audio.isEmpty()) {
             state.SkipWithError("the recording was not finalised");
             break;
