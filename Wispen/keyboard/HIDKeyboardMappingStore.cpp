@@ -40,33 +40,35 @@ std::map<quint64, unsigned> keymap(InputDevice& device) {
     return codes;
 }
 
-DeviceMapping deviceMapping(InputDevice& device, quint32 number) {
-    const std::map<quint64, unsigned> codes = keymap(device);
-    DeviceMapping mapping{QString::number(number), {}, {}};
-    for (const auto& [usage, code] : codes) {
-        if (code != HIDUsages::defaultKeyCode(usage))
-            mapping.mappings.append({usage, HIDUsages::usageForKeyCode(code)});
+// One keymap as a mapping list: its known usages whose key codes are not the defaults.
+MicrophoneMapping::MappingList mappingList(const std::map<quint64, unsigned>& codes) {
+    MicrophoneMapping::MappingList list;
+    for (quint64 usage : HIDKeyboardMappingStore::knownUsages()) {
+        const auto code = codes.find(usage);
+        if (code != codes.end() && code->second != HIDUsages::defaultKeyCode(usage))
+            list.append({usage, HIDUsages::usageForKeyCode(code->second)});
     }
-    // Sort by the known order, which std::map does not keep.
-    std::stable_sort(mapping.mappings.begin(), mapping.mappings.end(),
-                     [](const MicrophoneMapping::Entry& a, const MicrophoneMapping::Entry& b) {
-                         const auto& known = HIDKeyboardMappingStore::knownUsages();
-                         return known.indexOf(a.src) < known.indexOf(b.src);
-                     });
-    int letters = 0;
+    return list;
+}
+
+// What a node's advertised keys make it: a keyboard has every letter, a consumer
+// control any consumer key.
+struct Kind {
+    bool keyboard = false;
     bool consumer = false;
+};
+
+Kind kindOf(const InputDevice& device) {
+    int letters = 0;
+    Kind kind;
     for (unsigned code = 0; code <= highestKeyCode; ++code) {
         if (!device.hasKey(code))
             continue;
         letters += HIDUsages::isLetterKey(code) ? 1 : 0;
-        consumer = consumer || HIDUsages::isConsumerKey(code);
+        kind.consumer = kind.consumer || HIDUsages::isConsumerKey(code);
     }
-    // Only a keymap addressed by HID usages can carry the remapping; a keyboard
-    // whose scancodes are something else (a laptop's built-in one) cannot.
-    const bool remappable = codes.count(MicrophoneMapping::source) > 0;
-    mapping.sources =
-        DeviceMapping::sourcesFor(remappable && letters == 26, remappable && consumer);
-    return mapping;
+    kind.keyboard = letters == 26;
+    return kind;
 }
 
 // The key code the list gives each usage of the keymap: its entry's destination or
@@ -122,18 +124,48 @@ std::unique_ptr<InputDevice> HIDKeyboardMappingStore::open(const QString& node) 
 }
 
 QList<DeviceMapping> HIDKeyboardMappingStore::read() {
-    QList<DeviceMapping> result;
+    // Nodes of one HID device (its keyboard and consumer-control halves) share one
+    // keymap; they are listed once, under the first node's number, as one service
+    // with the keys of all of them.
+    struct Service {
+        DeviceMapping mapping;
+        QString keymapOwner;
+        bool remappable = false;
+        Kind kind;
+    };
+    QList<Service> services;
     for (const QString& node : listNodes()) {
         const auto device = open(node);
-        if (!device)
+        const auto number = device ? device->inputNumber() : std::nullopt;
+        if (!number)
             continue;
+        const QString owner = device->keymapOwner();
+        const Kind kind = kindOf(*device);
+        auto shared = std::find_if(services.begin(), services.end(), [&](const Service& s) {
+            return !owner.isEmpty() && s.keymapOwner == owner;
+        });
+        if (shared != services.end()) {
+            shared->kind.keyboard = shared->kind.keyboard || kind.keyboard;
+            shared->kind.consumer = shared->kind.consumer || kind.consumer;
+            continue;
+        }
         try {
-            const auto number = device->inputNumber();
-            if (!number)
-                continue;
-            result.append(deviceMapping(*device, *number));
+            const std::map<quint64, unsigned> codes = keymap(*device);
+            // Only a keymap addressed by HID usages can carry the remapping; a keyboard
+            // whose scancodes are something else (a laptop's built-in one) cannot.
+            services.append({{QString::number(*number), mappingList(codes), {}},
+                             owner,
+                             codes.count(MicrophoneMapping::source) > 0,
+                             kind});
         } catch (const Vanished&) {
         }
+    }
+    QList<DeviceMapping> result;
+    for (Service& service : services) {
+        service.mapping.sources =
+            DeviceMapping::sourcesFor(service.remappable && service.kind.keyboard,
+                                      service.remappable && service.kind.consumer);
+        result.append(service.mapping);
     }
     return result;
 }
@@ -141,11 +173,16 @@ QList<DeviceMapping> HIDKeyboardMappingStore::read() {
 void HIDKeyboardMappingStore::write(const QString& deviceID,
                                     const MicrophoneMapping::MappingList& mappings,
                                     const MicrophoneMapping::MappingList& replacing) {
+    // The service with that id: a node that is the first of those sharing its keymap.
     std::unique_ptr<InputDevice> device;
+    QStringList owners;
     for (const QString& node : listNodes()) {
         device = open(node);
         const auto number = device ? device->inputNumber() : std::nullopt;
-        if (number && QString::number(*number) == deviceID)
+        const QString owner = number ? device->keymapOwner() : QString();
+        const bool service = number && (owner.isEmpty() || !owners.contains(owner));
+        owners.append(owner);
+        if (service && QString::number(*number) == deviceID)
             break;
         device.reset();
     }

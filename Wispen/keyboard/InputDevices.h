@@ -14,6 +14,9 @@ public:
 
     // The kernel's input device number (inputN); nothing when the device is gone.
     virtual std::optional<quint32> inputNumber() const = 0;
+    // The device whose keymap this node shares with its sibling nodes (the keyboard
+    // and consumer-control halves of one HID device); empty when that is unknown.
+    virtual QString keymapOwner() const = 0;
     // Whether the device advertises the key code; false when its keys could not be read.
     virtual bool hasKey(unsigned keyCode) const = 0;
     // The key code the scancode produces: `unmapped` when the device has no such

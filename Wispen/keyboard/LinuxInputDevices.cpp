@@ -69,6 +69,13 @@ public:
         return ok ? std::optional<quint32>(number) : std::nullopt;
     }
 
+    QString keymapOwner() const override {
+        // inputN's parent is the HID device that holds the keymap of all its nodes.
+        const QString target =
+            QFileInfo(m_sysfsDevice + QStringLiteral("/device")).canonicalFilePath();
+        return target;
+    }
+
     bool hasKey(unsigned keyCode) const override { return keyCode < KEY_CNT && m_keys[keyCode]; }
 
     Status keyCode(quint32 scancode, unsigned& keyCode) override {

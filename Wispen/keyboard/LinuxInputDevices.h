@@ -3,7 +3,8 @@
 #include "InputDevices.h"
 
 // The real input devices: /dev/input/event* through the evdev ioctls, and the
-// device number from sysfs (/sys/class/input/eventN/device -> inputN).
+// device number and the keymap's owner from sysfs (/sys/class/input/eventN/device
+// is inputN; its parent is the device that holds the keymap).
 class LinuxInputDevices final : public InputDevices {
 public:
     explicit LinuxInputDevices(QString devicesFolder = QStringLiteral("/dev/input"),

@@ -46,6 +46,15 @@ TEST_F(StoreTest, ListsEveryDeviceInKernelOrderWithWhatMayBeRemapped) {
                   {"7", {}, {micKey}}, {"3", {}, {}}, {"12", {}, {micKey}}, {"1", {}, {}}}));
 }
 
+TEST_F(StoreTest, ListsTheNodesOfOneHIDDeviceOnceBecauseTheyShareAKeymap) {
+    kernel.plug(SimulatedDevices::mouse(3));
+    SimulatedDevices::plugSplitKeyboard(kernel, 20, 21);
+    EXPECT_EQ(store.read(), (QList<DeviceMapping>{{"3", {}, {}}, {"20", {}, {micKey}}}));
+    write("20", {{micKey, f20}});
+    EXPECT_EQ(store.read().value(1).mappings, (MappingList{{micKey, f20}}));
+    EXPECT_EQ(thrownBy([&] { write("21", {}); }), disconnected);
+}
+
 TEST_F(StoreTest, ListsKeyCodesThatDifferFromTheDefaultAsEntries) {
     kernel.plug(SimulatedDevices::keyboard(4));
     setKeyCode(kernel, 4, micKey, KEY_F20);

@@ -47,11 +47,11 @@ inline quint32 scancode(quint64 usage) {
 
 // The key code a simulated device's keymap gives a usage.
 inline unsigned keyCode(SimulatedKernel& kernel, quint32 inputNumber, quint64 usage) {
-    return kernel.device(inputNumber)->keymap.at(scancode(usage));
+    return kernel.keymapHolder(*kernel.device(inputNumber))->keymap.at(scancode(usage));
 }
 
 inline void setKeyCode(SimulatedKernel& kernel, quint32 inputNumber, quint64 usage, unsigned code) {
-    kernel.device(inputNumber)->keymap.at(scancode(usage)) = code;
+    kernel.keymapHolder(*kernel.device(inputNumber))->keymap.at(scancode(usage)) = code;
 }
 
 } // namespace KeyboardTest

@@ -64,11 +64,15 @@ private:
 
 class World {
 public:
-    World(int keyboards, Prior prior, bool otherEntries) {
+    // With `split`, the last keyboard is one HID device with two nodes sharing a keymap.
+    World(int keyboards, Prior prior, bool otherEntries, bool split = false) {
         kernel.plug(SimulatedDevices::mouse(99));
         for (int i = 0; i < keyboards; ++i) {
-            const quint32 number = quint32(10 + i);
-            kernel.plug(SimulatedDevices::keyboard(number));
+            const quint32 number = quint32(10 + 2 * i);
+            if (split && i == keyboards - 1)
+                SimulatedDevices::plugSplitKeyboard(kernel, number, number + 1);
+            else
+                kernel.plug(SimulatedDevices::keyboard(number));
             numbers.append(number);
             Expected e;
             if (otherEntries && i == 0)
@@ -251,7 +255,8 @@ struct Tally {
 // the number of store calls the operation made.
 int runOnce(int keyboards, Prior prior, bool otherEntries, Operation operation, int faultAt,
             Fault fault, Tally& tally) {
-    World world(keyboards, prior, otherEntries);
+    // With other programs' entries, the last of several keyboards has two nodes.
+    World world(keyboards, prior, otherEntries, keyboards > 1 && otherEntries);
     if (operation == Operation::disable) {
         try {
             world.key().enable();

@@ -82,6 +82,18 @@ TEST_F(MicrophoneKeyTest, EnableMapsTheKeyAndRecordsIt) {
     EXPECT_EQ(record(), (QVariantMap{{"boot", "boot-1"}, {"mappings", QVariantMap{}}}));
 }
 
+TEST_F(MicrophoneKeyTest, EnableWritesAKeyboardWithSeveralNodesOnce) {
+    kernel.plug(SimulatedDevices::keyboard(3));
+    SimulatedDevices::plugSplitKeyboard(kernel, 7, 8);
+    key().enable();
+    EXPECT_EQ(store.writes, 2);
+    EXPECT_EQ(mic(3), unsigned(KEY_F20));
+    EXPECT_EQ(mic(8), unsigned(KEY_F20));
+    EXPECT_EQ(record().value("mappings").toMap().keys(), (QStringList{"3", "7"}));
+    key().disable();
+    EXPECT_EQ(mic(8), unsigned(KEY_VOICECOMMAND));
+}
+
 TEST_F(MicrophoneKeyTest, EnableAfterARestartIgnoresTheOldRecord) {
     kernel.plug(SimulatedDevices::keyboard(3));
     key().enable();

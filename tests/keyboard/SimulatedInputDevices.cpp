@@ -13,11 +13,14 @@ public:
         , m_event(event)
         , m_inputNumber(inputNumber) {
         m_keys = present()->keys;
+        m_hidDevice = present()->hidDevice;
     }
 
     std::optional<quint32> inputNumber() const override {
         return present() ? std::optional<quint32>(m_inputNumber) : std::nullopt;
     }
+
+    QString keymapOwner() const override { return m_hidDevice; }
 
     bool hasKey(unsigned keyCode) const override { return m_keys.count(keyCode) > 0; }
 
@@ -27,6 +30,7 @@ public:
         SimulatedDevice* device = present();
         if (!device)
             return Status::gone;
+        device = m_kernel.keymapHolder(*device);
         const auto found = device->keymap.find(scancode);
         if (found == device->keymap.end())
             return Status::unmapped;
@@ -40,6 +44,7 @@ public:
         SimulatedDevice* device = present();
         if (!device)
             return Status::gone;
+        device = m_kernel.keymapHolder(*device);
         const auto found = device->keymap.find(scancode);
         if (found == device->keymap.end())
             return Status::unmapped;
@@ -73,6 +78,7 @@ private:
     int m_event;
     quint32 m_inputNumber;
     std::set<unsigned> m_keys;
+    QString m_hidDevice;
 };
 
 std::map<quint32, unsigned> hidKeymap(std::initializer_list<quint64> usages) {
@@ -94,7 +100,12 @@ int SimulatedKernel::plug(SimulatedDevice device) {
 }
 
 void SimulatedKernel::unplug(quint32 inputNumber) {
-    std::erase_if(events, [&](const auto& e) { return e.second.inputNumber == inputNumber; });
+    // Unplugging takes every node of the HID device with it.
+    const SimulatedDevice* unplugged = device(inputNumber);
+    const QString hid = unplugged ? unplugged->hidDevice : QString();
+    std::erase_if(events, [&](const auto& e) {
+        return e.second.inputNumber == inputNumber || (!hid.isEmpty() && e.second.hidDevice == hid);
+    });
 }
 
 SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
@@ -103,6 +114,16 @@ SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
             return &device;
     }
     return nullptr;
+}
+
+SimulatedDevice* SimulatedKernel::keymapHolder(SimulatedDevice& device) {
+    if (device.hidDevice.isEmpty())
+        return &device;
+    for (auto& [event, other] : events) {
+        if (other.hidDevice == device.hidDevice)
+            return &other;
+    }
+    return &device;
 }
 
 std::optional<QStringList> SimulatedInputDevices::nodes() {
@@ -154,6 +175,19 @@ SimulatedDevice consumerControl(quint32 inputNumber) {
     device.keymap = hidKeymap(
         {consumerPage | 0xCF, consumerPage | 0xE9, consumerPage | 0xEA, consumerPage | 0xE2});
     return device;
+}
+
+void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber) {
+    const QString hid = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
+    SimulatedDevice keys = keyboard(keyboardNumber);
+    keys.keys.erase(KEY_VOICECOMMAND);
+    keys.keys.erase(KEY_VOLUMEUP);
+    keys.hidDevice = hid;
+    SimulatedDevice consumer = consumerControl(consumerNumber);
+    consumer.keymap = keys.keymap; // never used: the keyboard node holds the keymap
+    consumer.hidDevice = hid;
+    kernel.plug(keys);
+    kernel.plug(consumer);
 }
 
 SimulatedDevice mouse(quint32 inputNumber) {

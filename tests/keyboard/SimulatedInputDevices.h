@@ -14,17 +14,21 @@ struct SimulatedDevice {
     quint32 inputNumber = 0;
     std::set<unsigned> keys;            // advertised key codes
     std::map<quint32, unsigned> keymap; // scancode -> key code
-    bool denied = false;                // opening it is not permitted
-    int refuseWrites = 0;               // the next this many writes fail
-    int dropWrites = 0;                 // the next this many writes succeed but change nothing
+    QString hidDevice;    // nodes of one HID device share the keymap of the first of them
+    bool denied = false;  // opening it is not permitted
+    int refuseWrites = 0; // the next this many writes fail
+    int dropWrites = 0;   // the next this many writes succeed but change nothing
 };
 
 class SimulatedKernel {
 public:
     // Adds a device as the next eventN and returns N.
     int plug(SimulatedDevice device);
+    // Removes the device, and every other node of its HID device.
     void unplug(quint32 inputNumber);
     SimulatedDevice* device(quint32 inputNumber);
+    // The device whose keymap the given one uses: the first of its HID device's nodes.
+    SimulatedDevice* keymapHolder(SimulatedDevice& device);
 
     std::map<int, SimulatedDevice> events; // eventN -> device
     bool listingFails = false;
@@ -56,6 +60,9 @@ namespace SimulatedDevices {
 SimulatedDevice keyboard(quint32 inputNumber);
 // The consumer-control half of a keyboard: only consumer keys.
 SimulatedDevice consumerControl(quint32 inputNumber);
+// The two halves of one HID keyboard: a keyboard node and a consumer-control node
+// that share one keymap.
+void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber);
 // A mouse: buttons, no keymap.
 SimulatedDevice mouse(quint32 inputNumber);
 // A laptop's built-in keyboard: letters, but scancodes that are not HID usages.
