@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <QTextBoundaryFinder>
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -20,22 +20,55 @@ const QString notTranscribed =
 const QString unreadable = QStringLiteral("Wispen returned an unreadable response. Try again.");
 
 constexpr qsizetype maximumTranscriptCharacters = 200000;
-const QByteArray mimeType = QByteArrayLiteral("audio/mp4");
+// "audio/mp4" with its slash escaped as the service's writers do.
+const QByteArray escapedMimeType = QByteArrayLiteral("audio\\/mp4");
 
-// JSON text for a string known to need no escaping except the forward slash,
-// which the service's writers escape; "\/" is valid JSON and reads back as "/".
-void appendEscapingSlashes(QByteArray& out, const QByteArray& text) {
-    const char* from = text.constData();
-    const char* const end = from + text.size();
-    while (from != end) {
-        const char* slash = static_cast<const char*>(memchr(from, '/', size_t(end - from)));
-        const char* stop = slash ? slash : end;
-        out.append(from, stop - from);
-        if (!slash)
-            break;
-        out.append("\\/", 2);
-        from = slash + 1;
+constexpr char base64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr unsigned slashSextet = 63;
+
+// Visits the Base64 sextets of `bytes` (RFC 4648, standard alphabet) in order; the
+// padding is left to the caller.
+template <typename Visit> void forEachSextet(const QByteArray& bytes, Visit visit) {
+    const auto* in = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype whole = bytes.size() / 3 * 3;
+    for (qsizetype i = 0; i < whole; i += 3) {
+        const unsigned group = unsigned(in[i]) << 16 | unsigned(in[i + 1]) << 8 | in[i + 2];
+        visit(group >> 18);
+        visit(group >> 12 & 63);
+        visit(group >> 6 & 63);
+        visit(group & 63);
     }
+    const qsizetype rest = bytes.size() - whole;
+    if (rest > 0) {
+        const unsigned group =
+            unsigned(in[whole]) << 16 | (rest == 2 ? unsigned(in[whole + 1]) << 8 : 0);
+        visit(group >> 18);
+        visit(group >> 12 & 63);
+        if (rest == 2)
+            visit(group >> 6 & 63);
+    }
+}
+
+// The audio as Base64 inside a JSON string: every "/" of the alphabet written as
+// "\/", the escape the service's writers use and any JSON reader restores. The
+// escapes are counted first so that the body is allocated once, with `tail` bytes
+// to spare for what follows.
+void appendBase64EscapingSlashes(QByteArray& out, const QByteArray& bytes, qsizetype tail) {
+    qsizetype slashes = 0;
+    forEachSextet(bytes, [&](unsigned sextet) { slashes += sextet == slashSextet; });
+    const qsizetype encoded = (bytes.size() + 2) / 3 * 4;
+    const qsizetype start = out.size();
+    out.reserve(start + encoded + slashes + tail);
+    out.resize(start + encoded + slashes);
+    char* to = out.data() + start;
+    forEachSextet(bytes, [&](unsigned sextet) {
+        if (sextet == slashSextet)
+            *to++ = '\\';
+        *to++ = base64Alphabet[sextet];
+    });
+    for (qsizetype padding = (3 - bytes.size() % 3) % 3; padding > 0; --padding)
+        *to++ = '=';
 }
 
 // User-perceived characters (extended grapheme clusters), counted only as far as
@@ -43,6 +76,11 @@ void appendEscapingSlashes(QByteArray& out, const QByteArray& text) {
 bool exceedsCharacters(const QString& text, qsizetype limit) {
     if (text.size() <= limit)
         return false;
+    // In ASCII every character stands alone except CR LF, which is one: the common
+    // case needs no boundary analysis of the whole text.
+    const auto isAscii = [](QChar c) { return c.unicode() < 0x80; };
+    if (std::all_of(text.cbegin(), text.cend(), isAscii))
+        return text.size() - text.count(QLatin1String("\r\n")) > limit;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype clusters = 0;
     while (finder.toNextBoundary() != -1) {
@@ -75,14 +113,11 @@ Request request(const QByteArray& audio, const QUuid& id) {
                          id.toByteArray(QUuid::WithoutBraces).toUpper());
     request.setTransferTimeout(requestTimeoutMs);
 
-    const QByteArray base64 = audio.toBase64();
-    QByteArray body;
-    body.reserve(base64.size() + base64.size() / 32 + 64);
-    body.append("{\"audio\":\"");
-    appendEscapingSlashes(body, base64);
-    body.append("\",\"mimeType\":\"");
-    appendEscapingSlashes(body, mimeType);
-    body.append("\"}");
+    const QByteArray head = QByteArrayLiteral("{\"audio\":\"");
+    const QByteArray tail = "\",\"mimeType\":\"" + escapedMimeType + "\"}";
+    QByteArray body = head;
+    appendBase64EscapingSlashes(body, audio, tail.size());
+    body.append(tail);
 
     return Request{request, QByteArrayLiteral("POST"), body};
 }

@@ -362,3 +362,14 @@ TEST(TranscriptionContractReply, ClustersOfSeveralCodePointsCountOnce) {
             << cluster.toStdString();
     }
 }
+
+TEST(TranscriptionContractReply, LineBreaksCountAsTheyAppear) {
+    const QString rest(characterLimit - 2, QLatin1Char('a'));
+    // CR LF is one character, LF CR two, and a lone control character one.
+    EXPECT_EQ(transcriptOrError(replyWithText(QLatin1Char('a') + QLatin1String("\r\n") + rest)),
+              QLatin1Char('a') + QLatin1String("\r\n") + rest);
+    EXPECT_EQ(transcriptOrError(replyWithText(QLatin1Char('a') + QLatin1String("\n\r") + rest)),
+              unreadable);
+    EXPECT_EQ(transcriptOrError(replyWithText(QLatin1String("\t\r\n") + rest)), rest);
+    EXPECT_EQ(transcriptOrError(replyWithText(QLatin1String("\t\r\n\u00e9") + rest)), unreadable);
+}
