@@ -111,7 +111,12 @@ AccessibleElement AtspiDesktop::focused(qint64 pid) {
         // The application no longer reports this element focused; look for the one it does.
     }
     const GObjectRef<AtspiAccessible> found = search(pid);
-    return found ? wrap(found) : AccessibleElement();
+    if (!found)
+        return {};
+    // Qt announces no focus when its window is merely re-activated: remember what the
+    // search found, so the next question about this application is answered at once.
+    latestFocus_ = found;
+    return wrap(found);
 }
 
 GObjectRef<AtspiAccessible> AtspiDesktop::search(qint64 pid) {
