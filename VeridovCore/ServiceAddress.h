@@ -4,7 +4,9 @@
 #include <QUrl>
 
 // Which transcription service the application talks to. Audio never travels in
-// the clear: a base URL is accepted when it is https, or http on a loopback host.
+// the clear: a base URL is accepted when it is https, or http on a loopback host
+// (127.0.0.0/8, ::1, "localhost"). A base path is kept, user names, passwords,
+// queries and fragments are refused. Used from the main thread only.
 namespace ServiceAddress {
 
 // The bundled local service.

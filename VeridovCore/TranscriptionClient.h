@@ -2,8 +2,8 @@
 
 #include "Transcriber.h"
 
-#include <QObject>
 #include <QNetworkAccessManager>
+#include <QObject>
 #include <QPointer>
 
 #include <memory>
