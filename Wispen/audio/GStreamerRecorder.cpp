@@ -3,13 +3,14 @@
 #include "GStreamerHandles.h"
 
 #include <QFile>
-#include <QMetaObject>
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,10 +101,10 @@ struct GStreamerRecorder::BusNews {
 };
 
 // The GStreamer side of the recorder: the elements we talk to after building, the bus,
-// and what the streaming threads report.
+// and what the streaming threads report. It never calls back into the recorder, so it
+// can be released on another thread after the recorder is gone.
 struct GStreamerRecorder::Pipeline {
-    explicit Pipeline(GStreamerRecorder* owner)
-        : owner(owner) {}
+    Pipeline() = default;
 
     ~Pipeline() {
         // The null state joins the streaming threads, so no callback runs after it.
@@ -160,17 +161,6 @@ struct GStreamerRecorder::Pipeline {
         return true;
     }
 
-    // The sound server's name for the device the input is connected to; empty when the
-    // input cannot tell (a replaced source, or no connection).
-    QString currentDevice() const {
-        if (!deviceHandler)
-            return {};
-        gchar* name = nullptr;
-        g_object_get(source.get(), "current-device", &name, nullptr);
-        const GCharPtr owned(name);
-        return QString::fromUtf8(name);
-    }
-
     // Adds what one message says to the news.
     void read(GstMessage* message, BusNews& news) const {
         switch (GST_MESSAGE_TYPE(message)) {
@@ -225,15 +215,34 @@ struct GStreamerRecorder::Pipeline {
         return GST_PAD_PROBE_OK;
     }
 
-    // Runs on a streaming thread whenever the sound server reports a change of our
-    // stream; the device is read and compared on the main thread.
+    // Runs on the input's reading thread whenever the sound server reports a change of
+    // our stream, the first time as the stream starts. The device is read here rather
+    // than on the main thread: asking the server blocks while it does not answer.
     static void onCurrentDevice(GObject*, GParamSpec*, gpointer data) {
-        GStreamerRecorder* owner = static_cast<Pipeline*>(data)->owner;
-        QMetaObject::invokeMethod(
-            owner, [owner] { owner->checkInputDevice(); }, Qt::QueuedConnection);
+        auto* self = static_cast<Pipeline*>(data);
+        gchar* name = nullptr;
+        g_object_get(self->source.get(), "current-device", &name, nullptr);
+        const GCharPtr owned(name);
+        if (!name || !*name)
+            return;
+        const std::lock_guard lock(self->deviceLock);
+        if (self->device.empty())
+            self->device = name;
+        else if (self->device != name)
+            self->moved.store(true);
     }
 
-    GStreamerRecorder* owner;
+    // Stops the pipeline and lets go of it on a GStreamer worker thread: leaving the
+    // sound server waits for its answer, up to half a minute when it hangs.
+    static void release(std::unique_ptr<Pipeline> pipeline) {
+        if (!pipeline->pipeline)
+            return;
+        GstElement* element = pipeline->pipeline.get();
+        gst_element_call_async(
+            element, [](GstElement*, gpointer data) { delete static_cast<Pipeline*>(data); },
+            pipeline.release(), nullptr);
+    }
+
     GstObjectPtr<GstElement> pipeline;
     GstObjectPtr<GstElement> source;
     GstObjectPtr<GstElement> meter;
@@ -245,6 +254,10 @@ struct GStreamerRecorder::Pipeline {
     // Steady-clock nanoseconds of the first and the latest input buffer, 0 before the first.
     std::atomic<std::int64_t> firstBuffer{0};
     std::atomic<std::int64_t> lastBuffer{0};
+    // The device the stream started on, and whether the server moved it to another one.
+    std::mutex deviceLock;
+    std::string device;
+    std::atomic<bool> moved{false};
 };
 
 GStreamerRecorder::GStreamerRecorder(QString path, QObject* parent)
@@ -260,7 +273,7 @@ bool GStreamerRecorder::prepareToRecord() {
         return true;
     if (m_state != State::idle || !gstReady())
         return false;
-    auto pipeline = std::make_unique<Pipeline>(this);
+    auto pipeline = std::make_unique<Pipeline>();
     if (!pipeline->build(m_path))
         return false;
     m_pipeline = std::move(pipeline);
@@ -362,7 +375,7 @@ bool GStreamerRecorder::finalise() {
 }
 
 bool GStreamerRecorder::isRecording() const {
-    return m_state == State::recording && !stalled();
+    return m_state == State::recording && !moved() && !stalled();
 }
 
 double GStreamerRecorder::currentTime() const {
@@ -379,9 +392,7 @@ void GStreamerRecorder::updateMeters() {
     if (!m_pipeline || (m_state != State::recording && m_state != State::interrupted))
         return;
     drainBus();
-    if (m_state == State::recording && m_device.isEmpty() && hasCapturedAudio())
-        checkInputDevice();
-    if (m_state == State::recording && stalled())
+    if (m_state == State::recording && (moved() || stalled()))
         m_state = State::interrupted;
 }
 
@@ -410,18 +421,10 @@ void GStreamerRecorder::apply(const BusNews& news) {
         m_state = State::interrupted;
 }
 
-void GStreamerRecorder::checkInputDevice() {
-    if (m_state != State::recording || !m_pipeline)
-        return;
-    const QString device = m_pipeline->currentDevice();
-    if (device.isEmpty())
-        return;
-    if (m_device.isEmpty())
-        m_device = device;
-    else if (device != m_device)
-        // The sound server moved the stream to another device (the microphone was
-        // unplugged or removed): what follows is not what the user was recording.
-        m_state = State::interrupted;
+bool GStreamerRecorder::moved() const {
+    // The sound server moved the stream to another device (the microphone was unplugged
+    // or removed): what follows is not what the user was recording.
+    return m_pipeline && m_pipeline->moved.load();
 }
 
 bool GStreamerRecorder::createFile() {
@@ -441,7 +444,7 @@ void GStreamerRecorder::tearDown() {
     if (!m_pipeline)
         return;
     m_capturedAudio = hasCapturedAudio();
-    m_pipeline.reset();
+    Pipeline::release(std::move(m_pipeline));
 }
 
 bool GStreamerRecorder::stalled() const {

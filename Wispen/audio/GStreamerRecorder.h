@@ -42,7 +42,7 @@ private:
     void drainBus();
     void apply(const BusNews& news);
     bool finalise();
-    void checkInputDevice();
+    bool moved() const;
     bool createFile();
     void tearDown();
     bool stalled() const;
@@ -51,7 +51,6 @@ private:
     State m_state = State::idle;
     std::unique_ptr<Pipeline> m_pipeline;
     std::vector<float> m_power;
-    QString m_device;
     bool m_endOfStream = false;
     bool m_outputFailed = false;
     bool m_fileCreated = false;

@@ -23,6 +23,8 @@ constexpr auto firstAudioTimeout = 5s;
 constexpr auto interruptionTimeout = 3s;
 constexpr qint64 silenceBeforeSpeechMs = 800;
 constexpr qint64 silenceAfterSpeechMs = 500;
+// Far below the half minute a hung sound server makes its clients wait.
+constexpr qint64 hangBoundMs = 10000;
 
 struct Folder {
     QTemporaryDir dir;
@@ -373,6 +375,19 @@ TEST_F(PrivateServerRecorder, SuspendedMicrophoneStallsAndStillFinalises) {
     // The stalled input never passes end-of-stream on; stop must not wait for it.
     EXPECT_TRUE(recorder->stop());
     EXPECT_TRUE(discover(folder.recording()).durationSeconds().has_value());
+}
+
+TEST_F(PrivateServerRecorder, HungSoundServerNeverHoldsUpTheCaller) {
+    // A server that stops answering makes every request to it wait half a minute; the
+    // recording still ends, and stopping and dropping the recorder do not wait for it.
+    server.freeze(true);
+    EXPECT_TRUE(interrupted());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(recorder->stop());
+    recorder.reset();
+    EXPECT_LT(clock.elapsed(), hangBoundMs);
+    server.freeze(false);
 }
 
 TEST_F(PrivateServerRecorder, VolumeChangeIsNotAnInterruption) {

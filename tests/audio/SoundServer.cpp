@@ -4,6 +4,8 @@
 
 #include <QProcessEnvironment>
 
+#include <csignal>
+
 namespace {
 
 constexpr int toolTimeoutMs = 15000;
@@ -85,6 +87,11 @@ void PrivateSoundServer::kill() {
         process->kill();
         process->waitForFinished(serverStopTimeoutMs);
     }
+}
+
+void PrivateSoundServer::freeze(bool frozen) {
+    if (m_server.state() != QProcess::NotRunning)
+        ::kill(static_cast<pid_t>(m_server.processId()), frozen ? SIGSTOP : SIGCONT);
 }
 
 QString PrivateSoundServer::address() const {

@@ -34,6 +34,8 @@ public:
     bool start(Input input = Input::virtualMicrophone);
     // Ends the server (as a crash or logout would) and waits until it is gone.
     void kill();
+    // Freezes the server (SIGSTOP) or lets it run again.
+    void freeze(bool frozen);
     // The address to put into PULSE_SERVER.
     QString address() const;
     // Runs pactl against this server.
