@@ -69,6 +69,7 @@ public:
     bool cancelled = false;
     bool delivered = false;
     bool overran = false;
+    bool timedOut = false;
     bool invalidated = false;
 };
 
@@ -149,8 +150,8 @@ void TranscriptionClient::start(const std::shared_ptr<Call>& call, QNetworkReply
     auto* whole = new QTimer(reply);
     whole->setSingleShot(true);
     whole->setTimerType(Qt::PreciseTimer);
-    connect(whole, &QTimer::timeout, reply, [reply] {
-        reply->setProperty("wholeRequestTimedOut", true);
+    connect(whole, &QTimer::timeout, reply, [call, reply] {
+        call->timedOut = true;
         reply->abort();
     });
     whole->start(m_totalTimeoutMs);
@@ -176,7 +177,7 @@ void TranscriptionClient::finish(const std::shared_ptr<Call>& call) {
         if (call->overran) {
             // The size rule comes before any status: the partial body already says no.
             outcome.transcript = TranscriptionContract::transcript(call->body, status.toInt());
-        } else if (reply->property("wholeRequestTimedOut").toBool()) {
+        } else if (call->timedOut) {
             outcome = failure(TransportError(QNetworkReply::TimeoutError, tooSlow));
         } else if (call->invalidated) {
             outcome = failure(TransportError(QNetworkReply::OperationCanceledError, shutDown));
