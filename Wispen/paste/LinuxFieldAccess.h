@@ -12,7 +12,8 @@
 // default), which delivers the AT-SPI focus events.
 class LinuxFieldAccess final : public FieldAccess {
 public:
-    // The process-wide instance, made on first use; from then on it follows the focus.
+    // The process-wide instance, made on first use, which must come after the
+    // QGuiApplication; from then on it follows the focus.
     static std::shared_ptr<LinuxFieldAccess> shared();
 
     bool isTrusted() override;

@@ -65,7 +65,8 @@ public:
     static std::unique_ptr<CapturedField> captureField(std::optional<QString>& failure);
 
     // Starts following the desktop's focus now, so the first capture already knows the
-    // focused field; capture starts it otherwise. False when accessibility is unreachable.
+    // focused field; capture starts it otherwise. Call it after the QGuiApplication exists.
+    // False when accessibility is unreachable or switched off.
     static bool startWatchingFocus();
 
     // True when the captured field is still focused and unchanged; false at the first
