@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <fcntl.h>
 #include <mutex>
@@ -27,6 +28,9 @@ constexpr std::chrono::milliseconds finaliseTimeout{2000};
 // An input that delivered audio and then nothing for this long has stalled (a suspended
 // or vanished device that reports no error).
 constexpr std::chrono::milliseconds stallTimeout{500};
+// How long prepareToRecord() waits for the sound server to take the connection. A server
+// that has stopped answering would keep the caller waiting half a minute.
+constexpr std::chrono::milliseconds connectTimeout{3000};
 // How long record() waits for the first audio before it reports success anyway. An input
 // that cannot start (no device at all, a device that refuses) fails within milliseconds,
 // and so is reported as unavailable rather than as a recording interrupted a moment later.
@@ -232,6 +236,39 @@ struct GStreamerRecorder::Pipeline {
             self->moved.store(true);
     }
 
+    // Connects the input to the sound server on a GStreamer worker thread and waits for
+    // it, within a bound. True when connected. On a failure the pipeline stays with the
+    // caller; when the server does not answer in time, the worker takes it over and
+    // releases it once the attempt ends, and `pipeline` is left empty.
+    static bool connect(std::unique_ptr<Pipeline>& pipeline) {
+        auto attempt = std::make_shared<Attempt>();
+        gst_element_call_async(
+            pipeline->source.get(),
+            [](GstElement* source, gpointer data) {
+                const auto attempt = *static_cast<std::shared_ptr<Attempt>*>(data);
+                const bool connected =
+                    gst_element_set_state(source, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+                std::unique_ptr<Pipeline> abandoned;
+                {
+                    const std::lock_guard lock(attempt->lock);
+                    attempt->finished = true;
+                    attempt->connected = connected;
+                    abandoned = std::move(attempt->abandoned);
+                }
+                attempt->done.notify_all();
+                if (abandoned)
+                    release(std::move(abandoned));
+            },
+            new std::shared_ptr<Attempt>(attempt),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Attempt>*>(data); });
+        std::unique_lock lock(attempt->lock);
+        if (!attempt->done.wait_for(lock, connectTimeout, [&] { return attempt->finished; })) {
+            attempt->abandoned = std::move(pipeline);
+            return false;
+        }
+        return attempt->connected;
+    }
+
     // Stops the pipeline and lets go of it on a GStreamer worker thread: leaving the
     // sound server waits for its answer, up to half a minute when it hangs.
     static void release(std::unique_ptr<Pipeline> pipeline) {
@@ -254,6 +291,15 @@ struct GStreamerRecorder::Pipeline {
     // Steady-clock nanoseconds of the first and the latest input buffer, 0 before the first.
     std::atomic<std::int64_t> firstBuffer{0};
     std::atomic<std::int64_t> lastBuffer{0};
+    // One connection attempt, shared by the caller and the worker that makes it.
+    struct Attempt {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        bool connected = false;
+        std::unique_ptr<Pipeline> abandoned;
+    };
+
     // The device the stream started on, and whether the server moved it to another one.
     std::mutex deviceLock;
     std::string device;
@@ -276,12 +322,12 @@ bool GStreamerRecorder::prepareToRecord() {
     auto pipeline = std::make_unique<Pipeline>();
     if (!pipeline->build(m_path))
         return false;
-    m_pipeline = std::move(pipeline);
     // Only the input goes to the ready state here: that connects to the sound server,
     // so a missing server fails now, while the file sink (which creates the file when
     // it gets ready) has not been touched.
-    if (gst_element_set_state(m_pipeline->source.get(), GST_STATE_READY) ==
-        GST_STATE_CHANGE_FAILURE) {
+    const bool connected = Pipeline::connect(pipeline);
+    m_pipeline = std::move(pipeline);
+    if (!connected) {
         tearDown();
         return false;
     }

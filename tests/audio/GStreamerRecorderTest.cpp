@@ -262,6 +262,20 @@ TEST_F(Recorder, NoInputDeviceMeansNoRecordingAndNoFile) {
     EXPECT_FALSE(QFileInfo::exists(folder.recording()));
 }
 
+TEST_F(Recorder, HungSoundServerMeansNoRecordingWithoutHoldingUpTheCaller) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.start());
+    server.freeze(true);
+    const ScopedEnvironment address("PULSE_SERVER", server.address().toUtf8());
+    GStreamerRecorder recorder(folder.recording());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(recorder.prepareToRecord());
+    EXPECT_LT(clock.elapsed(), hangBoundMs);
+    EXPECT_FALSE(QFileInfo::exists(folder.recording()));
+    server.freeze(false);
+}
+
 TEST_F(Recorder, MissingFolderMeansNoRecordingAndNoFile) {
     const QString path = folder.dir.filePath("gone/recording.m4a");
     GStreamerRecorder recorder(path);
