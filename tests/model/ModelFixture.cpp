@@ -1,0 +1,70 @@
+#include "ModelFixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+void ModelTest::SetUp() {
+    ASSERT_TRUE(tempDir.isValid());
+    previousTmpDir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(tempDir.path()));
+    build();
+}
+
+void ModelTest::TearDown() {
+    model.reset();
+    if (previousTmpDir.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", previousTmpDir);
+}
+
+void ModelTest::build() {
+    ReradazIzavo::Collaborators c;
+    c.transcriber = realTranscriber ? realTranscriber : transcriber;
+    c.pasteboard = pasteboard;
+    c.requestMicrophoneAccess = [desk = permissions](std::function<void(bool)> done) {
+        ++desk->requests;
+        if (desk->answerAtOnce)
+            done(desk->granted);
+        else
+            desk->waiting.push_back(std::move(done));
+    };
+    c.accessibilityTrust = [this] { return trusted; };
+    c.recorderFactory = scriptedRecorderFactory(recorder);
+    c.pasteTargetCapture = scriptedCapture(capture);
+    c.sleepNotifier = sleep;
+    c.timers = timers;
+    c.defaults = defaults;
+    model.reset();
+    model = std::make_unique<ReradazIzavo>(std::move(c));
+    statuses.clear();
+    model->onChange = [this] { statuses << model->status(); };
+}
+
+void ModelTest::settle() {
+    for (int turn = 0; turn < 4; ++turn)
+        QCoreApplication::processEvents();
+}
+
+void ModelTest::driveTo(ReradazIzavo::Phase phase) {
+    using Phase = ReradazIzavo::Phase;
+    if (phase == Phase::idle)
+        return;
+    permissions->answerAtOnce = phase != Phase::requestingPermission;
+    recorder->currentTime = 1.0;
+    model->toggle();
+    settle();
+    if (phase == Phase::requestingPermission || phase == Phase::recording)
+        return;
+    model->toggle();
+    settle();
+    if (phase == Phase::transcribing)
+        return;
+    transcriber->fail(transcriber->calls.size() - 1,
+                      ZedazidEdize::message(QStringLiteral("The service said no.")));
+    settle();
+}
+
+QStringList ModelTest::recordingFolders() const {
+    return QDir(tempDir.path()).entryList({QStringLiteral("wispen-*")}, QDir::Dirs | QDir::Hidden);
+}
