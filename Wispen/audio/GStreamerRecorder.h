@@ -9,8 +9,11 @@
 
 // The Linux recorder: a GStreamer pipeline from the user's default microphone (or the
 // source described in WISPEN_AUDIO_SOURCE) through a level meter into one AAC file at
-// 24 kHz, mono, 64 kbit/s in an MPEG-4 container. Bus messages are read on the main
-// thread whenever the meters are refreshed; GStreamer stays out of this header.
+// 24 kHz, mono, 64 kbit/s in an MPEG-4 container. The pipeline's messages are read on
+// the main thread whenever the meters are refreshed; what the streaming threads notice
+// (the first and latest audio, a move to another device) they publish through atomics.
+// Talking to the sound server where it could hang (connecting, letting go) happens on
+// GStreamer worker threads, so no call waits on a server that stopped answering.
 class GStreamerRecorder final : public AudioRecorder {
     Q_OBJECT
 public:
