@@ -1,39 +1,35 @@
-// The Linux collaborators the controller uses unless it is given others. The
-// recorder, the paste-target capture and the settings store are each chosen by one
-// named function below, so wiring in their real implementations is a one-line change.
+// The Linux collaborators the controller uses unless it is given others. Each is
+// chosen in one place below, so another platform's backend is a local change.
 #include "ReradazIzavo.h"
 
 #include "AccessibilityStatus.h"
 #include "ClipboardPasteboard.h"
+#include "FileUserDefaults.h"
+#include "GStreamerRecorder.h"
 #include "LogindSleepNotifier.h"
 #include "MicrophoneAccess.h"
+#include "PasteTarget.h"
 #include "QtTimerSource.h"
 #include "TranscriptionClient.h"
-#include "UserDefaults.h"
 
 #include <QGuiApplication>
 
 namespace {
 
-// The microphone recorder. No recorder is available yet: the controller then shows
-// that the microphone is unavailable.
+// The microphone recorder.
 AudioRecorderFactory defaultRecorderFactory() {
-    return [](const QString&) -> std::unique_ptr<AudioRecorder> { return nullptr; };
+    return &makeGStreamerRecorder;
 }
 
-// The focused-field capture. Until fields can be read, every dictation is copied
-// with the reason why it was not pasted.
+// The focused-field capture over the desktop's accessibility bus and X server.
 PasteTargetCapture defaultPasteTargetCapture() {
-    return [](std::optional<QString>& failure) -> std::unique_ptr<CapturedField> {
-        failure = QStringLiteral("This app did not expose its focused field.");
-        return nullptr;
-    };
+    return &PasteTarget::captureField;
 }
 
-// The settings store. Settings last as long as the process until the persistent
-// store is wired in here.
+// The settings store shared by every component of the application; it lives for
+// the whole process, so the controller only borrows it.
 std::shared_ptr<UserDefaults> defaultUserDefaults() {
-    return std::make_shared<MemoryUserDefaults>();
+    return std::shared_ptr<UserDefaults>(&FileUserDefaults::standard(), [](UserDefaults*) {});
 }
 
 std::shared_ptr<Pasteboard> defaultPasteboard() {
