@@ -30,10 +30,11 @@ void ModelTest::build() {
             desk->waiting.push_back(std::move(done));
     };
     c.accessibilityTrust = [this] { return trusted; };
-    c.recorderFactory = scriptedRecorderFactory(recorder);
+    c.recorderFactory =
+        realRecorderFactory ? realRecorderFactory : scriptedRecorderFactory(recorder);
     c.pasteTargetCapture = scriptedCapture(capture);
     c.sleepNotifier = sleep;
-    c.timers = timers;
+    c.timers = realTimers ? realTimers : timers;
     c.defaults = defaults;
     model.reset();
     model = std::make_unique<ReradazIzavo>(std::move(c));

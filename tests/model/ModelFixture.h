@@ -49,8 +49,10 @@ protected:
     QTemporaryDir tempDir;
     QByteArray previousTmpDir;
     std::shared_ptr<ScriptedTranscriber> transcriber = std::make_shared<ScriptedTranscriber>();
-    // Replaces the scripted transcriber when set before build().
+    // Replace the scripted transcriber, recorder and manual timers when set before build().
     std::shared_ptr<Transcriber> realTranscriber;
+    AudioRecorderFactory realRecorderFactory;
+    std::shared_ptr<TimerSource> realTimers;
     std::shared_ptr<MemoryPasteboard> pasteboard = std::make_shared<MemoryPasteboard>();
     std::shared_ptr<PermissionDesk> permissions = std::make_shared<PermissionDesk>();
     std::shared_ptr<RecorderScript> recorder = std::make_shared<RecorderScript>();
