@@ -210,8 +210,8 @@ void TranscriptionServer::installRoutes() {
             htmlEscaped(m_recogniser.privacyNote()) +
             "</p>\n"
             "<p>Each recording is kept in memory only while its request runs, then "
-            "discarded. Nothing is written to disk, and neither the audio nor the text is "
-            "logged.</p>\n</body>\n</html>\n";
+            "discarded: neither the audio nor the text is written to disk or logged.</p>\n"
+            "</body>\n</html>\n";
         response.set_content(page, "text/html; charset=utf-8");
     });
 }

@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int requestsPerClient = 4;
 constexpr auto replyLimit = std::chrono::seconds(120);
 constexpr const char* fiveSecondSentence =
-    "please send the final report to my manager before noon on friday";
+    "please send the final report to my manager before noon on friday if you can";
 
 double seconds(Clock::duration span) {
     return std::chrono::duration<double>(span).count();

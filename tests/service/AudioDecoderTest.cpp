@@ -1,5 +1,4 @@
 #include "AudioDecoder.h"
-#include "MalformedMedia.h"
 #include "RequestRefused.h"
 #include "SharedMedia.h"
 
@@ -37,11 +36,6 @@ TEST_F(AudioDecoderTest, ThreeMinutesAreAcceptedAndMoreAreNot) {
         TestMedia::read(SharedMedia::media().silence(180.0, "limit")), Deadline::after(generous));
     EXPECT_NEAR(static_cast<double>(atLimit.size()) / AudioDecoder::sampleRateHz, 180.0, 0.2);
     EXPECT_EQ(refusal(TestMedia::read(SharedMedia::media().silence(181.5, "over-limit"))), 422);
-}
-
-TEST_F(AudioDecoderTest, MalformedAudioIsUnprocessable) {
-    for (const auto& malformed : MalformedMedia::cases())
-        EXPECT_EQ(refusal(malformed.bytes), 422) << malformed.name;
 }
 
 TEST_F(AudioDecoderTest, AFileCutShortAfterAnIndexAtTheStartIsUnprocessable) {

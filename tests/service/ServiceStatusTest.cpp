@@ -177,7 +177,8 @@ TEST_F(ServiceStatusTest, PrivacyAndHealthPagesAnswer) {
     EXPECT_EQ(privacy->status, 200);
     EXPECT_NE(privacy->get_header_value("Content-Type").find("text/html"), std::string::npos);
     EXPECT_NE(privacy->body.find("on this machine"), std::string::npos);
-    EXPECT_NE(privacy->body.find("Nothing is written to disk"), std::string::npos);
+    EXPECT_NE(privacy->body.find("neither the audio nor the text is written to disk"),
+              std::string::npos);
 
     const auto health = client.Get("/healthz");
     ASSERT_TRUE(health);
