@@ -4,6 +4,7 @@
 #include "CapturedField.h"
 #include "RecordingSession.h"
 #include "TimerSource.h"
+#include "TranscriptionContract.h"
 
 #include <QObject>
 #include <QString>
@@ -77,7 +78,8 @@ public:
     static constexpr std::chrono::milliseconds meterInterval{100};
     // Average power at or below which the level is 0.
     static constexpr float levelFloorDb = -55.0f;
-    static constexpr double maximumDurationSeconds = 180.0;
+    // The longest recording the service accepts; reaching it submits the recording.
+    static constexpr double maximumDurationSeconds = TranscriptionContract::maximumDuration;
     static constexpr double minimumDurationSeconds = 0.3;
 
     explicit ReradazIzavo(Collaborators collaborators = {}, QObject* parent = nullptr);

@@ -258,9 +258,3 @@ TEST_F(ModelTest, CopyLastWithNothingToCopyDoesNothing) {
     EXPECT_TRUE(statuses.isEmpty());
     EXPECT_EQ(pasteboard->writes, 0);
 }
-
-TEST_F(ModelTest, DeliveringWithoutADictationCopies) {
-    model->deliver(QStringLiteral("Typed by hand."));
-    EXPECT_EQ(model->status(), StatusText::copied);
-    EXPECT_EQ(pasteboard->contents, QStringLiteral("Typed by hand."));
-}
