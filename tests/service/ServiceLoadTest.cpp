@@ -112,6 +112,7 @@ TEST(ServiceLoad, WithoutASpeechModelEveryRequestIsUnavailable) {
     const auto bad = client.Post("/api/transcribe", "{}", "application/json");
     ASSERT_TRUE(bad);
     EXPECT_EQ(bad->status, 400);
+    EXPECT_EQ(service.stop(), 0) << "a termination request ends it cleanly";
 }
 
 } // namespace
