@@ -47,7 +47,8 @@ struct Pipe {
 };
 
 pid_t spawn(const std::vector<std::string>& arguments,
-            const std::map<std::string, std::string>& environment, Pipe* out, Pipe* err) {
+            const std::map<std::string, std::string>& environment, Pipe* out, Pipe* err,
+            const std::string& workingDirectory = {}) {
     std::vector<std::string> argvText{WISPEN_SERVICE_BINARY};
     argvText.insert(argvText.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -71,6 +72,8 @@ pid_t spawn(const std::vector<std::string>& arguments,
         posix_spawn_file_actions_adddup2(&actions, out->write, STDOUT_FILENO);
     if (err)
         posix_spawn_file_actions_adddup2(&actions, err->write, STDERR_FILENO);
+    if (!workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
     pid_t pid = -1;
     const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -96,6 +99,18 @@ bool readSome(int fd, std::string& into, int waitMs) {
     return true;
 }
 
+// Reads everything waiting in a pipe without blocking.
+void drain(int fd, std::string& into) {
+    if (fd < 0)
+        return;
+    std::size_t before = 0;
+    do {
+        before = into.size();
+        if (!readSome(fd, into, 0))
+            return;
+    } while (into.size() != before);
+}
+
 int exitStatus(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -103,24 +118,28 @@ int exitStatus(int status) {
 } // namespace
 
 ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments,
-                               const std::map<std::string, std::string>& environment) {
+                               const std::map<std::string, std::string>& environment,
+                               const std::string& workingDirectory) {
     std::vector<std::string> all{"--host", "127.0.0.1", "--port", "0"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     Pipe out;
-    m_pid = spawn(all, environment, &out, nullptr);
+    Pipe err;
+    m_pid = spawn(all, environment, &out, &err, workingDirectory);
+    std::swap(m_outFd, out.read);
+    std::swap(m_errFd, err.read);
 
     // The start-up line names the port the system picked.
     static const std::regex line(R"(listening on http://127\.0\.0\.1:([0-9]+)/)");
-    std::string text;
     std::smatch match;
     const bool announced = Polling::until(startLimit, [&] {
-        if (!readSome(out.read, text, pollStepMs))
+        readSome(m_errFd, m_err, 0);
+        if (!readSome(m_outFd, m_out, pollStepMs))
             return true;
-        return std::regex_search(text, match, line);
+        return std::regex_search(m_out, match, line);
     });
-    if (!announced || !std::regex_search(text, match, line)) {
+    if (!announced || !std::regex_search(m_out, match, line)) {
         stop();
-        throw std::runtime_error("wispen-service did not announce its port: " + text);
+        throw std::runtime_error("wispen-service did not announce its port: " + m_out + m_err);
     }
     m_port = std::stoi(match[1]);
 
@@ -135,6 +154,20 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments,
 
 ServiceProcess::~ServiceProcess() {
     stop();
+    for (const int fd : {m_outFd, m_errFd}) {
+        if (fd >= 0)
+            close(fd);
+    }
+}
+
+std::string ServiceProcess::output() {
+    drain(m_outFd, m_out);
+    return m_out;
+}
+
+std::string ServiceProcess::errors() {
+    drain(m_errFd, m_err);
+    return m_err;
 }
 
 int ServiceProcess::stop() {

@@ -16,7 +16,8 @@ public:
     // Starts the service with `arguments` (after --port 0) and waits until /healthz
     // answers with any status; throws std::runtime_error when it does not.
     explicit ServiceProcess(const std::vector<std::string>& arguments,
-                            const std::map<std::string, std::string>& environment = {});
+                            const std::map<std::string, std::string>& environment = {},
+                            const std::string& workingDirectory = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -27,6 +28,10 @@ public:
 
     // Sends SIGTERM and waits; returns the exit status, or -1 when it had to be killed.
     int stop();
+
+    // Everything the service has printed so far, start-up line included.
+    std::string output();
+    std::string errors();
 
     // Runs the service to its end with `arguments`, for option checks.
     struct Finished {
@@ -39,4 +44,8 @@ public:
 private:
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_outFd = -1;
+    int m_errFd = -1;
+    std::string m_out;
+    std::string m_err;
 };

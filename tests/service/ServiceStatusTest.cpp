@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -27,10 +28,19 @@ std::string textOf(const std::string& body) {
 
 class ServiceStatusTest : public ::testing::Test {
 protected:
+    // The service runs with a home, a temporary folder and a working folder of its
+    // own, so the last test can see that nothing was written to any of them.
     static void SetUpTestSuite() {
+        const std::string root = SharedMedia::media().folder();
+        for (const char* name : {"/home", "/tmp", "/cwd", "/cache"})
+            std::filesystem::create_directory(root + name);
         service = std::make_unique<ServiceProcess>(
             std::vector<std::string>{"--workers", "2", "--grammar", SharedMedia::grammarFile(),
-                                     "--idle-timeout", std::to_string(idleTimeoutSec)});
+                                     "--idle-timeout", std::to_string(idleTimeoutSec)},
+            std::map<std::string, std::string>{{"HOME", root + "/home"},
+                                               {"TMPDIR", root + "/tmp"},
+                                               {"XDG_CACHE_HOME", root + "/cache"}},
+            root + "/cwd");
     }
     static void TearDownTestSuite() { service.reset(); }
 
@@ -192,6 +202,17 @@ TEST_F(ServiceStatusTest, ASecondServiceOnTheSamePortFailsToStart) {
                              "--grammar", SharedMedia::grammarFile()});
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_NE(finished.err.find("Cannot listen"), std::string::npos);
+}
+
+// Runs last in this suite: after every kind of request above, nothing of them was
+// printed or written.
+TEST_F(ServiceStatusTest, NothingOfTheRequestsWasPrintedOrWritten) {
+    EXPECT_EQ(service->errors(), "");
+    EXPECT_EQ(service->output(), "wispen-service listening on http://127.0.0.1:" +
+                                     std::to_string(service->port()) + "/\n");
+    const std::string root = SharedMedia::media().folder();
+    for (const char* name : {"/home", "/tmp", "/cwd"})
+        EXPECT_TRUE(std::filesystem::is_empty(root + name)) << name;
 }
 
 } // namespace
