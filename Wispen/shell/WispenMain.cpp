@@ -1,7 +1,10 @@
 // The application: the dictation controller with its Linux collaborators, the
 // trigger keys and the tray icon.
 
+#include "GStreamerRecorder.h"
 #include "GlobalShortcut.h"
+#include "LogindSleepNotifier.h"
+#include "PasteTarget.h"
 #include "ReradazIzavo.h"
 #include "ServiceAddress.h"
 #include "StatusTray.h"
@@ -11,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QPointer>
 #include <QTextStream>
+#include <QThreadPool>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -39,10 +43,21 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // Loading the audio plugins takes a few hundred milliseconds: do it now, off the
+    // main thread, so that the first dictation does not lose its first word.
+    QThreadPool::globalInstance()->start(preloadGStreamerRecorder);
+
     auto shortcut = std::make_shared<GlobalShortcut>();
+    auto sleepNotifier = std::make_shared<LogindSleepNotifier>();
     ReradazIzavo::Collaborators collaborators;
     collaborators.shortcut = shortcut;
+    collaborators.sleepNotifier = sleepNotifier;
     ReradazIzavo model(std::move(collaborators).withDefaults());
+
+    // Follow the desktop's focus from the start, so the first dictation already
+    // knows which field to paste into. Without accessibility, capture says why.
+    PasteTarget::startWatchingFocus();
+    sleepNotifier->start();
 
     // The trigger keys go straight to the controller; a key that cannot be
     // registered is shown, and the tray's Record command still works.
@@ -61,6 +76,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&tray, &StatusTray::quitRequested, &app, [&] {
         model.cancel();
         shortcut->stop();
+        sleepNotifier->stop();
         QApplication::quit();
     });
     return app.exec();
