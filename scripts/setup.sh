@@ -7,7 +7,7 @@ packages=(
   # toolchain and test frameworks
   cmake g++ pkg-config clang-format curl googletest libgtest-dev libgmock-dev libbenchmark-dev
   # Qt
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
+  qt6-base-dev qt6-base-dev-tools
   # audio: recording, decoding, inspection
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-pulseaudio
