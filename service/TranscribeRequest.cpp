@@ -51,7 +51,7 @@ std::string TranscribeRequest::audio(std::string_view body) {
     if (!decoded)
         refuse("The member \"audio\" is not valid Base64.");
     if (static_cast<std::size_t>(decoded.decoded.size()) > maximumAudioBytes)
-        throw RequestRefused(RequestRefused::tooLarge, "The audio is longer than 3 MiB.");
+        throw RequestRefused(RequestRefused::tooLarge, tooLargeReason);
     return std::string(decoded.decoded.constData(),
                        static_cast<std::size_t>(decoded.decoded.size()));
 }

@@ -11,6 +11,9 @@ namespace TranscribeRequest {
 // The largest recording accepted, in bytes (3 MiB).
 inline constexpr std::size_t maximumAudioBytes = 3145728;
 
+// Why a body or its audio is too large, for the reply.
+inline constexpr const char* tooLargeReason = "The audio is longer than 3 MiB.";
+
 // Room for the JSON around the Base64 text: member names, the media type, and the
 // white space a pretty-printing client may add.
 inline constexpr std::size_t envelopeAllowanceBytes = 1024;

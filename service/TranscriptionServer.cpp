@@ -137,7 +137,7 @@ void TranscriptionServer::installRoutes() {
                 return httplib::Server::HandlerResponse::Unhandled;
             echoRequestId(request, response);
             response.set_header("Connection", "close");
-            answer(response, RequestRefused::tooLarge, "error", "The audio is longer than 3 MiB.");
+            answer(response, RequestRefused::tooLarge, "error", TranscribeRequest::tooLargeReason);
             return httplib::Server::HandlerResponse::Handled;
         });
 
