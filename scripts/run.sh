@@ -30,13 +30,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-answers() { curl -fsS --max-time 1 "$1/healthz" >/dev/null 2>&1; }
+# Any HTTP answer means a service is there (it says 503 while it has no model).
+answers() {
+    local code
+    code=$(curl -s -o /dev/null --max-time 1 -w '%{http_code}' "$1/healthz" 2>/dev/null) || true
+    [ -n "$code" ] && [ "$code" != "000" ]
+}
 
 if [ "$service_url" = "$default_url" ] && ! answers "$default_url"; then
     echo "Starting the bundled transcription service on $default_url"
     "$build/service/wispen-service" --host 127.0.0.1 --port 8731 &
     started+=($!)
-    for _ in $(seq 1 200); do
+    # The service loads its speech model before it listens: a few seconds.
+    for _ in $(seq 1 400); do
         answers "$default_url" && break
         kill -0 "${started[0]}" 2>/dev/null || { echo "The transcription service did not start." >&2; exit 1; }
         sleep 0.05
