@@ -1,9 +1,9 @@
 #include "RecordingSession.h"
 
-RecordingSession::RecordingSession() : m_id(QUuid::createUuid()) {}
+RecordingSession::RecordingSession()
+    : m_id(QUuid::createUuid()) {}
 
-std::optional<QUuid> RecordingSession::begin()
-{
+std::optional<QUuid> RecordingSession::begin() {
     if (m_phase != Phase::idle)
         return std::nullopt;
     m_id = QUuid::createUuid();
@@ -11,16 +11,14 @@ std::optional<QUuid> RecordingSession::begin()
     return m_id;
 }
 
-bool RecordingSession::permissionGranted(const QUuid& forId)
-{
+bool RecordingSession::permissionGranted(const QUuid& forId) {
     if (forId != m_id || m_phase != Phase::requestingPermission)
         return false;
     m_phase = Phase::recording;
     return true;
 }
 
-std::optional<QUuid> RecordingSession::submit()
-{
+std::optional<QUuid> RecordingSession::submit() {
     if (m_phase != Phase::recording && m_phase != Phase::failed)
         return std::nullopt;
     m_id = QUuid::createUuid();
@@ -28,16 +26,14 @@ std::optional<QUuid> RecordingSession::submit()
     return m_id;
 }
 
-bool RecordingSession::complete(const QUuid& forId, bool succeeded)
-{
+bool RecordingSession::complete(const QUuid& forId, bool succeeded) {
     if (forId != m_id || m_phase != Phase::transcribing)
         return false;
     m_phase = succeeded ? Phase::idle : Phase::failed;
     return true;
 }
 
-void RecordingSession::cancel()
-{
+void RecordingSession::cancel() {
     m_id = QUuid::createUuid();
     m_phase = Phase::idle;
 }

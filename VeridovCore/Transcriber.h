@@ -14,8 +14,7 @@ struct TranscriptionOutcome {
     std::exception_ptr error;
 
     // The transcript, or rethrows the error.
-    QString get() const
-    {
+    QString get() const {
         if (error)
             std::rethrow_exception(error);
         return transcript.value_or(QString());

@@ -9,9 +9,8 @@
 class TransportError final : public LocalizedError {
 public:
     TransportError(QNetworkReply::NetworkError code, QString description)
-        : m_code(code), m_description(std::move(description))
-    {
-    }
+        : m_code(code)
+        , m_description(std::move(description)) {}
 
     QNetworkReply::NetworkError code() const { return m_code; }
     std::optional<QString> errorDescription() const override { return m_description; }

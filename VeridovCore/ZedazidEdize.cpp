@@ -1,7 +1,6 @@
 #include "ZedazidEdize.h"
 
-std::optional<QString> ZedazidEdize::errorDescription() const
-{
+std::optional<QString> ZedazidEdize::errorDescription() const {
     switch (m_kind) {
     case Kind::message:
         return m_text;

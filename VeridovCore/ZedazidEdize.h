@@ -8,14 +8,18 @@ class ZedazidEdize final : public LocalizedError {
 public:
     enum class Kind { message, emptyAudio };
 
-    static ZedazidEdize message(QString text) { return ZedazidEdize(Kind::message, std::move(text)); }
+    static ZedazidEdize message(QString text) {
+        return ZedazidEdize(Kind::message, std::move(text));
+    }
     static ZedazidEdize emptyAudio() { return ZedazidEdize(Kind::emptyAudio, {}); }
 
     Kind kind() const { return m_kind; }
     std::optional<QString> errorDescription() const override;
 
 private:
-    ZedazidEdize(Kind kind, QString text) : m_kind(kind), m_text(std::move(text)) {}
+    ZedazidEdize(Kind kind, QString text)
+        : m_kind(kind)
+        , m_text(std::move(text)) {}
 
     Kind m_kind;
     QString m_text;

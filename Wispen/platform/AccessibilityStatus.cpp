@@ -13,8 +13,7 @@ const char* const statusInterface = "org.a11y.Status";
 
 } // namespace
 
-bool AccessibilityStatus::isEnabled()
-{
+bool AccessibilityStatus::isEnabled() {
     QDBusMessage call = QDBusMessage::createMethodCall(busService, busPath, propertiesInterface,
                                                        QStringLiteral("Get"));
     call << QString::fromLatin1(statusInterface) << QStringLiteral("IsEnabled");
@@ -25,8 +24,7 @@ bool AccessibilityStatus::isEnabled()
     return value.typeId() == QMetaType::Bool && value.toBool();
 }
 
-bool AccessibilityStatus::setEnabled(bool enabled)
-{
+bool AccessibilityStatus::setEnabled(bool enabled) {
     QDBusMessage call = QDBusMessage::createMethodCall(busService, busPath, propertiesInterface,
                                                        QStringLiteral("Set"));
     call << QString::fromLatin1(statusInterface) << QStringLiteral("IsEnabled")

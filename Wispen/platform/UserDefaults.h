@@ -19,8 +19,7 @@ public:
     virtual void remove(const QString& key) = 0;
 
     // The value read as a Boolean: false when absent or not stored as a Boolean.
-    bool boolValue(const QString& key) const
-    {
+    bool boolValue(const QString& key) const {
         const QVariant v = value(key);
         return v.typeId() == QMetaType::Bool && v.toBool();
     }
@@ -30,7 +29,9 @@ public:
 class MemoryUserDefaults final : public UserDefaults {
 public:
     QVariant value(const QString& key) const override { return m_values.value(key); }
-    void setValue(const QString& key, const QVariant& value) override { m_values.insert(key, value); }
+    void setValue(const QString& key, const QVariant& value) override {
+        m_values.insert(key, value);
+    }
     void remove(const QString& key) override { m_values.remove(key); }
 
 private:
