@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLocalServer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -13,30 +14,14 @@
 
 namespace {
 
-// Sets an environment variable for the scope; unset when `value` is null.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value)
-        : m_name(name)
-        , m_previous(qgetenv(name))
-        , m_had(qEnvironmentVariableIsSet(name)) {
-        if (value)
-            qputenv(name, value);
-        else
-            qunsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (m_had)
-            qputenv(m_name, m_previous);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    QByteArray m_previous;
-    bool m_had;
-};
+// Sets an environment variable, or unsets it when `value` is null, until the guard goes.
+auto scopedEnv(const char* name, const char* value) {
+    std::optional<QByteArray> previous;
+    if (qEnvironmentVariableIsSet(name))
+        previous = qgetenv(name);
+    value ? qputenv(name, value) : qunsetenv(name);
+    return qScopeGuard([=] { previous ? qputenv(name, *previous) : qunsetenv(name); });
+}
 
 } // namespace
 
@@ -55,8 +40,8 @@ TEST(MicrophoneAccess, FindsTheSoundServersSocket) {
         {nullptr, nullptr, QString()},
     };
     for (const auto& row : rows) {
-        ScopedEnv server("PULSE_SERVER", row.pulseServer);
-        ScopedEnv runtime("XDG_RUNTIME_DIR", row.runtime);
+        const auto server = scopedEnv("PULSE_SERVER", row.pulseServer);
+        const auto runtime = scopedEnv("XDG_RUNTIME_DIR", row.runtime);
         EXPECT_EQ(MicrophoneAccess::serverSocketPath(), row.path)
             << (row.pulseServer ? row.pulseServer : "(unset)");
     }
@@ -64,8 +49,8 @@ TEST(MicrophoneAccess, FindsTheSoundServersSocket) {
 
 TEST(MicrophoneAccess, AnswersOnceOnALaterTurn) {
     QTemporaryDir runtime;
-    ScopedEnv server("PULSE_SERVER", nullptr);
-    ScopedEnv dir("XDG_RUNTIME_DIR", runtime.path().toUtf8().constData());
+    const auto server = scopedEnv("PULSE_SERVER", nullptr);
+    const auto dir = scopedEnv("XDG_RUNTIME_DIR", runtime.path().toUtf8().constData());
     int answers = 0;
     bool granted = false;
     MicrophoneAccess::request([&](bool answer) {
@@ -85,7 +70,8 @@ TEST(MicrophoneAccess, ASocketClosedToThisUserIsARefusal) {
     QTemporaryDir runtime;
     QLocalServer socket;
     ASSERT_TRUE(socket.listen(runtime.filePath(QStringLiteral("native"))));
-    ScopedEnv server("PULSE_SERVER", ("unix:" + socket.fullServerName()).toUtf8().constData());
+    const auto server =
+        scopedEnv("PULSE_SERVER", ("unix:" + socket.fullServerName()).toUtf8().constData());
     EXPECT_TRUE(MicrophoneAccess::isGranted());
     ASSERT_EQ(::chmod(QFile::encodeName(socket.fullServerName()).constData(), 0), 0);
     EXPECT_FALSE(MicrophoneAccess::isGranted());

@@ -2,6 +2,19 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <sys/stat.h>
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+QByteArray audioSentIn(const QByteArray& body) {
+    const QByteArray marker = "\"audio\":\"";
+    const qsizetype start = body.indexOf(marker) + marker.size();
+    QByteArray base64 = body.mid(start, body.indexOf('"', start) - start);
+    return QByteArray::fromBase64(base64.replace("\\/", "/"));
+}
 
 void ModelTest::SetUp() {
     ASSERT_TRUE(tempDir.isValid());
@@ -59,11 +72,11 @@ void ModelTest::driveTo(ReradazIzavo::Phase phase) {
         return;
     model->toggle();
     settle();
-    if (phase == Phase::transcribing)
-        return;
-    transcriber->fail(transcriber->calls.size() - 1,
-                      ZedazidEdize::message(QStringLiteral("The service said no.")));
-    settle();
+    if (phase == Phase::failed) {
+        transcriber->fail(transcriber->calls.size() - 1,
+                          ZedazidEdize::message(QStringLiteral("The service said no.")));
+        settle();
+    }
 }
 
 QStringList ModelTest::recordingFolders() const {

@@ -1,33 +1,27 @@
 #pragma once
 
-#include "ManualSleepNotifier.h"
-#include "ManualTimerSource.h"
-#include "MemoryPasteboard.h"
+#include "QtPrinters.h"
 #include "ReradazIzavo.h"
-#include "ScriptedCapture.h"
-#include "ScriptedRecorder.h"
-#include "ScriptedTranscriber.h"
 #include "StatusText.h"
+#include "Substitutes.h"
 #include "UserDefaults.h"
 #include "ZedazidEdize.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
-// Readable failure messages for the texts the tests compare.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+// Permission bits of a file or folder; 0 when it does not exist.
+mode_t modeOf(const QString& path);
+// The audio an upload carried, decoded from its JSON body.
+QByteArray audioSentIn(const QByteArray& body);
 
-// Microphone answers the test gives by hand, or at once when `answerAtOnce` is set.
+// Microphone answers given by the test, or at once when `answerAtOnce` is set.
 struct PermissionDesk {
-    bool answerAtOnce = true;
-    bool granted = true;
+    bool answerAtOnce = true, granted = true;
     std::vector<std::function<void(bool)>> waiting;
     int requests = 0;
-
-    void answer(size_t request, bool grant) { waiting.at(request)(grant); }
 };
 
 // A controller over substitutes for every collaborator, recording into a private
@@ -36,20 +30,20 @@ class ModelTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Builds the controller; tests that need other stored settings call it again.
+    // (Re)builds the controller with the current collaborators and settings.
     void build();
     // Runs the queued calls (permission answers, upload answers, ticks).
     void settle();
-    // Drives a fresh controller into a phase with toggle(); a recording is 1 s long.
+    // Drives the controller into a phase with toggle(); a recording is 1 s long, and
+    // a failed upload fails with "The service said no."
     void driveTo(ReradazIzavo::Phase phase);
-    // Recording folders that exist in the private temporary directory.
+    // Recording folders in the private temporary directory.
     QStringList recordingFolders() const;
 
     QTemporaryDir tempDir;
     QByteArray previousTmpDir;
     std::shared_ptr<ScriptedTranscriber> transcriber = std::make_shared<ScriptedTranscriber>();
-    // Replace the scripted transcriber, recorder and manual timers when set before build().
+    // When set before build(), these replace the scripted transcriber, recorder and timers.
     std::shared_ptr<Transcriber> realTranscriber;
     AudioRecorderFactory realRecorderFactory;
     std::shared_ptr<TimerSource> realTimers;
@@ -62,6 +56,5 @@ protected:
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     bool trusted = true;
     std::unique_ptr<ReradazIzavo> model;
-    // Every status the update step showed, in order.
-    QStringList statuses;
+    QStringList statuses; // every status the update step showed, in order
 };

@@ -1,111 +1,70 @@
-// The triggers, the permission answer, the update step and error reporting.
+// The triggers, the permission answer, settings, error reporting and the sleep reset.
 #include "ModelFixture.h"
 
 #include "TransportError.h"
 
 #include <QSignalSpy>
+#include <thread>
 
 using Phase = ReradazIzavo::Phase;
 
 namespace {
 
 enum class Command { pressHold, releaseHold, pressToggle, releaseToggle, cancel, retry };
+const char* const commandNames[] = {"pressHold",     "releaseHold", "pressToggle",
+                                    "releaseToggle", "cancel",      "retry"};
+const char* const phaseNames[] = {"idle", "permission", "recording", "transcribing", "failed"};
+const QString unchanged; // the status stays and nothing new is started
 
 struct CommandRow {
-    const char* name;
     Phase from;
     Command command;
     Phase after;
-    // Empty: the status is left as it was and nothing new is started.
     QString status;
 };
 
-void PrintTo(const CommandRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class CommandByPhase : public ModelTest, public testing::WithParamInterface<CommandRow> {};
 
+using P = Phase;
+using C = Command;
 const CommandRow commandRows[] = {
-    {"idle_pressHold", Phase::idle, Command::pressHold, Phase::requestingPermission,
-     StatusText::allowMicrophone},
-    {"idle_releaseHold", Phase::idle, Command::releaseHold, Phase::idle, {}},
-    {"idle_pressToggle", Phase::idle, Command::pressToggle, Phase::requestingPermission,
-     StatusText::allowMicrophone},
-    {"idle_releaseToggle", Phase::idle, Command::releaseToggle, Phase::idle, {}},
-    {"idle_cancel", Phase::idle, Command::cancel, Phase::idle, StatusText::ready},
-    {"idle_retry", Phase::idle, Command::retry, Phase::idle, {}},
-
-    {"permission_pressHold",
-     Phase::requestingPermission,
-     Command::pressHold,
-     Phase::requestingPermission,
-     {}},
-    {"permission_releaseHold", Phase::requestingPermission, Command::releaseHold, Phase::idle,
-     StatusText::keepHolding},
-    {"permission_pressToggle",
-     Phase::requestingPermission,
-     Command::pressToggle,
-     Phase::requestingPermission,
-     {}},
-    {"permission_releaseToggle",
-     Phase::requestingPermission,
-     Command::releaseToggle,
-     Phase::requestingPermission,
-     {}},
-    {"permission_cancel", Phase::requestingPermission, Command::cancel, Phase::idle,
-     StatusText::ready},
-    {"permission_retry",
-     Phase::requestingPermission,
-     Command::retry,
-     Phase::requestingPermission,
-     {}},
-
-    {"recording_pressHold", Phase::recording, Command::pressHold, Phase::recording, {}},
-    {"recording_releaseHold", Phase::recording, Command::releaseHold, Phase::transcribing,
-     StatusText::transcribing},
-    {"recording_pressToggle", Phase::recording, Command::pressToggle, Phase::transcribing,
-     StatusText::transcribing},
-    {"recording_releaseToggle", Phase::recording, Command::releaseToggle, Phase::recording, {}},
-    {"recording_cancel", Phase::recording, Command::cancel, Phase::idle, StatusText::ready},
-    {"recording_retry", Phase::recording, Command::retry, Phase::recording, {}},
-
-    {"transcribing_pressHold", Phase::transcribing, Command::pressHold, Phase::transcribing, {}},
-    {"transcribing_releaseHold",
-     Phase::transcribing,
-     Command::releaseHold,
-     Phase::transcribing,
-     {}},
-    {"transcribing_pressToggle",
-     Phase::transcribing,
-     Command::pressToggle,
-     Phase::transcribing,
-     {}},
-    {"transcribing_releaseToggle",
-     Phase::transcribing,
-     Command::releaseToggle,
-     Phase::transcribing,
-     {}},
-    {"transcribing_cancel", Phase::transcribing, Command::cancel, Phase::idle, StatusText::ready},
-    {"transcribing_retry", Phase::transcribing, Command::retry, Phase::transcribing, {}},
-
-    {"failed_pressHold", Phase::failed, Command::pressHold, Phase::requestingPermission,
-     StatusText::allowMicrophone},
-    {"failed_releaseHold", Phase::failed, Command::releaseHold, Phase::failed, {}},
-    {"failed_pressToggle", Phase::failed, Command::pressToggle, Phase::requestingPermission,
-     StatusText::allowMicrophone},
-    {"failed_releaseToggle", Phase::failed, Command::releaseToggle, Phase::failed, {}},
-    {"failed_cancel", Phase::failed, Command::cancel, Phase::idle, StatusText::ready},
-    {"failed_retry", Phase::failed, Command::retry, Phase::transcribing, StatusText::transcribing},
+    {P::idle, C::pressHold, P::requestingPermission, StatusText::allowMicrophone},
+    {P::idle, C::releaseHold, P::idle, unchanged},
+    {P::idle, C::pressToggle, P::requestingPermission, StatusText::allowMicrophone},
+    {P::idle, C::releaseToggle, P::idle, unchanged},
+    {P::idle, C::cancel, P::idle, StatusText::ready},
+    {P::idle, C::retry, P::idle, unchanged},
+    {P::requestingPermission, C::pressHold, P::requestingPermission, unchanged},
+    {P::requestingPermission, C::releaseHold, P::idle, StatusText::keepHolding},
+    {P::requestingPermission, C::pressToggle, P::requestingPermission, unchanged},
+    {P::requestingPermission, C::releaseToggle, P::requestingPermission, unchanged},
+    {P::requestingPermission, C::cancel, P::idle, StatusText::ready},
+    {P::requestingPermission, C::retry, P::requestingPermission, unchanged},
+    {P::recording, C::pressHold, P::recording, unchanged},
+    {P::recording, C::releaseHold, P::transcribing, StatusText::transcribing},
+    {P::recording, C::pressToggle, P::transcribing, StatusText::transcribing},
+    {P::recording, C::releaseToggle, P::recording, unchanged},
+    {P::recording, C::cancel, P::idle, StatusText::ready},
+    {P::recording, C::retry, P::recording, unchanged},
+    {P::transcribing, C::pressHold, P::transcribing, unchanged},
+    {P::transcribing, C::releaseHold, P::transcribing, unchanged},
+    {P::transcribing, C::pressToggle, P::transcribing, unchanged},
+    {P::transcribing, C::releaseToggle, P::transcribing, unchanged},
+    {P::transcribing, C::cancel, P::idle, StatusText::ready},
+    {P::transcribing, C::retry, P::transcribing, unchanged},
+    {P::failed, C::pressHold, P::requestingPermission, StatusText::allowMicrophone},
+    {P::failed, C::releaseHold, P::failed, unchanged},
+    {P::failed, C::pressToggle, P::requestingPermission, StatusText::allowMicrophone},
+    {P::failed, C::releaseToggle, P::failed, unchanged},
+    {P::failed, C::cancel, P::idle, StatusText::ready},
+    {P::failed, C::retry, P::transcribing, StatusText::transcribing},
 };
 
 } // namespace
 
 TEST_P(CommandByPhase, DoesWhatTheTableSays) {
     const CommandRow& row = GetParam();
-    const bool hold = row.command == Command::pressHold || row.command == Command::releaseHold ||
-                      row.command == Command::cancel || row.command == Command::retry;
-    model->setHoldToTalk(hold);
+    model->setHoldToTalk(row.command != C::pressToggle && row.command != C::releaseToggle);
     driveTo(row.from);
     ASSERT_EQ(model->phase(), row.from);
     permissions->answerAtOnce = false;
@@ -114,22 +73,12 @@ TEST_P(CommandByPhase, DoesWhatTheTableSays) {
     const size_t uploadsBefore = transcriber->calls.size();
     statuses.clear();
 
-    switch (row.command) {
-    case Command::pressHold:
-    case Command::pressToggle:
-        model->key(true);
-        break;
-    case Command::releaseHold:
-    case Command::releaseToggle:
-        model->key(false);
-        break;
-    case Command::cancel:
+    if (row.command == C::cancel)
         model->cancel();
-        break;
-    case Command::retry:
+    else if (row.command == C::retry)
         model->retry();
-        break;
-    }
+    else
+        model->key(row.command == C::pressHold || row.command == C::pressToggle);
     settle();
 
     EXPECT_EQ(model->phase(), row.after);
@@ -141,15 +90,17 @@ TEST_P(CommandByPhase, DoesWhatTheTableSays) {
     } else {
         EXPECT_EQ(model->status(), row.status);
     }
-    if (row.after == Phase::idle) {
+    if (row.after == Phase::idle)
         EXPECT_TRUE(recordingFolders().isEmpty());
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CommandByPhase, testing::ValuesIn(commandRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) {
+                             return std::string(phaseNames[int(info.param.from)]) + "_" +
+                                    commandNames[int(info.param.command)];
+                         });
 
-TEST_F(ModelTest, StartsReadyWithTheHoldHintAndTheStoredSettings) {
+TEST_F(ModelTest, StartsReadyWithTheStoredSettingsAndStoresAndAnnouncesChanges) {
     defaults->setValue(QStringLiteral("holdToTalk"), false);
     defaults->setValue(QStringLiteral("autoPaste"), QStringLiteral("no"));
     defaults->setValue(QStringLiteral("microphoneEnabled"), true);
@@ -157,34 +108,26 @@ TEST_F(ModelTest, StartsReadyWithTheHoldHintAndTheStoredSettings) {
     build();
     EXPECT_EQ(model->status(), StatusText::ready);
     EXPECT_EQ(model->detail(), DetailText::holdToTalk);
-    EXPECT_EQ(model->phase(), Phase::idle);
     EXPECT_FALSE(model->holdToTalk());
     EXPECT_TRUE(model->autoPaste());
     EXPECT_TRUE(model->microphoneEnabled());
     EXPECT_FALSE(model->accessibilityGranted());
     EXPECT_FALSE(sleep->listening);
-
     model->cancel();
     EXPECT_EQ(model->detail(), DetailText::pressToTalk);
-}
 
-TEST_F(ModelTest, SettingsAreStoredAndOnlyHoldToTalkCallsOnChange) {
+    // Only the trigger mode changes what the update step shows.
     QSignalSpy holdSpy(model.get(), &ReradazIzavo::holdToTalkChanged);
     int changes = 0;
     model->onChange = [&] { ++changes; };
-
-    model->setHoldToTalk(false);
+    model->setHoldToTalk(true);
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(holdSpy.count(), 1);
-    EXPECT_EQ(defaults->value(QStringLiteral("holdToTalk")), QVariant(false));
-
+    EXPECT_EQ(defaults->value(QStringLiteral("holdToTalk")), QVariant(true));
     model->setProperty("autoPaste", false);
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(defaults->value(QStringLiteral("autoPaste")), QVariant(false));
-    EXPECT_FALSE(model->autoPaste());
-}
 
-TEST_F(ModelTest, PublishedPropertiesAnnounceTheirChanges) {
     QSignalSpy status(model.get(), &ReradazIzavo::statusChanged);
     QSignalSpy phase(model.get(), &ReradazIzavo::phaseChanged);
     driveTo(Phase::recording);
@@ -194,18 +137,13 @@ TEST_F(ModelTest, PublishedPropertiesAnnounceTheirChanges) {
     EXPECT_EQ(status.count(), 2);
 }
 
-TEST_F(ModelTest, KeyRepeatStartsOneDictation) {
+TEST_F(ModelTest, KeyRepeatStartsOneDictationAndEveryResetForgetsTheHeldKey) {
     permissions->answerAtOnce = false;
     model->key(true);
     model->key(true);
     model->key(true);
     EXPECT_EQ(permissions->requests, 1);
     EXPECT_EQ(statuses, QStringList{StatusText::allowMicrophone});
-}
-
-TEST_F(ModelTest, EveryResetForgetsTheHeldKey) {
-    permissions->answerAtOnce = false;
-    model->key(true);
     model->cancel(); // the key is still down, no release came
     model->key(true);
     EXPECT_EQ(permissions->requests, 2);
@@ -219,8 +157,7 @@ TEST_F(ModelTest, ReleaseBeforeThePermissionAnswerAbandonsAndALateGrantIsIgnored
     EXPECT_EQ(model->phase(), Phase::idle);
     EXPECT_EQ(model->status(), StatusText::keepHolding);
     EXPECT_EQ(model->detail(), DetailText::keepHolding);
-
-    permissions->answer(0, true);
+    permissions->waiting.at(0)(true);
     settle();
     EXPECT_EQ(model->phase(), Phase::idle);
     EXPECT_EQ(recorder->created, 0);
@@ -230,7 +167,7 @@ TEST_F(ModelTest, ReleaseBeforeThePermissionAnswerAbandonsAndALateGrantIsIgnored
 TEST_F(ModelTest, ThePermissionAnswerIsAppliedOnALaterTurnFromAnyThread) {
     permissions->answerAtOnce = false;
     model->key(true);
-    std::thread([&] { permissions->answer(0, true); }).join();
+    std::thread([&] { permissions->waiting.at(0)(true); }).join();
     EXPECT_EQ(model->phase(), Phase::requestingPermission);
     settle();
     EXPECT_EQ(model->phase(), Phase::recording);
@@ -240,11 +177,9 @@ TEST_F(ModelTest, ThePermissionAnswerIsAppliedOnALaterTurnFromAnyThread) {
 
 TEST_F(ModelTest, PressWhileFailedDiscardsAndStartsOverInOneCall) {
     driveTo(Phase::failed);
-    const QStringList failedFolders = recordingFolders();
-    ASSERT_EQ(failedFolders.size(), 1);
+    ASSERT_EQ(recordingFolders().size(), 1);
     permissions->answerAtOnce = false;
     statuses.clear();
-
     model->key(true);
     EXPECT_EQ(statuses, (QStringList{StatusText::ready, StatusText::allowMicrophone}));
     EXPECT_EQ(model->phase(), Phase::requestingPermission);
@@ -257,6 +192,7 @@ TEST_F(ModelTest, ToggleModeRepeatAfterRestartingFromFailedDoesNotStopTheNewReco
     model->key(true);
     settle();
     ASSERT_EQ(model->phase(), Phase::recording);
+    EXPECT_EQ(model->detail(), DetailText::pressAgainToTranscribe);
     model->key(true); // auto-repeat of the same press
     EXPECT_EQ(model->phase(), Phase::recording);
     model->key(false);
@@ -272,29 +208,16 @@ TEST_F(ModelTest, DeniedMicrophoneLeavesIdleAndTheNextPressAsksAgain) {
     EXPECT_EQ(model->status(), StatusText::microphoneAccessNeeded);
     EXPECT_EQ(model->detail(), DetailText::allowMicrophoneInSettings);
     EXPECT_EQ(recorder->created, 0);
-
     model->key(false);
     model->key(true);
     settle();
     EXPECT_EQ(permissions->requests, 2);
 }
 
-TEST_F(ModelTest, AutoPasteOffCapturesNothing) {
-    model->setAutoPaste(false);
-    driveTo(Phase::recording);
-    EXPECT_EQ(capture->captures, 0);
-}
-
-namespace {
-
-class Unexplained final : public LocalizedError {
-public:
-    std::optional<QString> errorDescription() const override { return std::nullopt; }
-};
-
-} // namespace
-
 TEST_F(ModelTest, ReportShowsTheErrorsSentenceOrTheFallback) {
+    struct Unexplained final : LocalizedError {
+        std::optional<QString> errorDescription() const override { return std::nullopt; }
+    };
     const struct {
         std::exception_ptr error;
         QString detail;
@@ -319,9 +242,9 @@ TEST_F(ModelTest, ReportShowsTheErrorsSentenceOrTheFallback) {
 }
 
 TEST_F(ModelTest, SleepResetsEveryPhase) {
-    for (Phase phase : {Phase::idle, Phase::requestingPermission, Phase::recording,
-                        Phase::transcribing, Phase::failed}) {
-        SCOPED_TRACE(static_cast<int>(phase));
+    for (Phase phase :
+         {P::idle, P::requestingPermission, P::recording, P::transcribing, P::failed}) {
+        SCOPED_TRACE(phaseNames[int(phase)]);
         build();
         driveTo(phase);
         const size_t uploads = transcriber->calls.size();
@@ -332,9 +255,8 @@ TEST_F(ModelTest, SleepResetsEveryPhase) {
         EXPECT_EQ(model->detail(), DetailText::holdToTalk);
         EXPECT_TRUE(recordingFolders().isEmpty());
         EXPECT_EQ(timers->running(), 0u);
-        if (phase == Phase::transcribing) {
+        if (phase == Phase::transcribing)
             EXPECT_TRUE(transcriber->calls.back().pending->cancelled);
-        }
         EXPECT_EQ(transcriber->calls.size(), uploads);
     }
 }

@@ -1,6 +1,9 @@
-// The upload against a real HTTP server, through the real transcription client.
+// The upload against a real HTTP server through the real transcription client, and
+// one dictation end to end through the real recorder and meter timer as well.
 #include "ModelFixture.h"
 
+#include "GStreamerRecorder.h"
+#include "QtTimerSource.h"
 #include "ServiceAddress.h"
 #include "TestHttpServer.h"
 #include "TranscriptionClient.h"
@@ -23,19 +26,31 @@ protected:
         recorder->audio = QByteArray(2048, '\x5a') + QByteArray("\xff\xfe/+", 4);
         build();
     }
-
-    // The audio the server received, decoded from the JSON body.
-    QByteArray receivedAudio(size_t request) const {
-        const QByteArray body = server.requests().at(request).body;
-        const QByteArray marker = "\"audio\":\"";
-        const qsizetype start = body.indexOf(marker) + marker.size();
-        const qsizetype end = body.indexOf('"', start);
-        QByteArray base64 = body.mid(start, end - start);
-        base64.replace("\\/", "/");
-        return QByteArray::fromBase64(base64);
+    QByteArray received(int request) const {
+        return audioSentIn(server.requests().at(request).body);
     }
-
     TestHttpServer server;
+};
+
+// The real recorder fed a loud tone, so the meter has something to show.
+class RealRecorderTest : public UploadTest {
+protected:
+    void SetUp() override {
+        previousSource = qgetenv(GStreamerRecorder::sourceVariable);
+        qputenv(GStreamerRecorder::sourceVariable,
+                "audiotestsrc is-live=true wave=sine freq=440 volume=0.5");
+        realRecorderFactory = &makeGStreamerRecorder;
+        realTimers = std::make_shared<QtTimerSource>();
+        UploadTest::SetUp();
+    }
+    void TearDown() override {
+        UploadTest::TearDown();
+        if (previousSource.isEmpty())
+            qunsetenv(GStreamerRecorder::sourceVariable);
+        else
+            qputenv(GStreamerRecorder::sourceVariable, previousSource);
+    }
+    QByteArray previousSource;
 };
 
 } // namespace
@@ -49,7 +64,7 @@ TEST_F(UploadTest, TheRecordingReachesTheServiceAndTheTranscriptIsPasted) {
     ASSERT_EQ(server.requestCount(), 1);
     EXPECT_EQ(server.requests()[0].method, "POST");
     EXPECT_EQ(server.requests()[0].path, "/api/transcribe");
-    EXPECT_EQ(receivedAudio(0), recorder->audio);
+    EXPECT_EQ(received(0), recorder->audio);
     EXPECT_TRUE(recordingFolders().isEmpty());
 }
 
@@ -68,7 +83,7 @@ TEST_F(UploadTest, AServiceRefusalKeepsTheRecordingForARetryThatCopies) {
     EXPECT_EQ(model->status(), StatusText::copied);
     EXPECT_EQ(capture->pastes, 0);
     ASSERT_EQ(server.requestCount(), 2);
-    EXPECT_EQ(receivedAudio(1), recorder->audio);
+    EXPECT_EQ(received(1), recorder->audio);
     EXPECT_NE(server.requests()[0].header("X-Request-ID"),
               server.requests()[1].header("X-Request-ID"));
 }
@@ -82,6 +97,7 @@ TEST_F(UploadTest, AnUnreachableServiceAsksToRetryWhenOnline) {
     ServiceAddress::configure(QStringLiteral("http://127.0.0.1:%1").arg(port));
     driveTo(Phase::transcribing);
     ASSERT_TRUE(waitUntil([&] { return model->phase() == Phase::failed; }));
+    EXPECT_EQ(model->status(), StatusText::needsAttention);
     EXPECT_EQ(model->detail(), DetailText::connectionFailed);
     EXPECT_EQ(recordingFolders().size(), 1);
 }
@@ -102,4 +118,27 @@ TEST_F(UploadTest, ACancelledUploadNeverDelivers) {
     EXPECT_TRUE(model->lastTranscript().isEmpty());
     EXPECT_EQ(pasteboard->writes, 0);
     EXPECT_TRUE(recordingFolders().isEmpty());
+}
+
+TEST_F(RealRecorderTest, ARecordedToneIsMeteredUploadedAndPasted) {
+    server.reply({200, R"({"text":"A tone."})"});
+    model->toggle();
+    ASSERT_TRUE(waitUntil([&] { return model->phase() == Phase::recording; }))
+        << model->status().toStdString() << ": " << model->detail().toStdString();
+    ASSERT_EQ(recordingFolders().size(), 1);
+    const QString folder = tempDir.filePath(recordingFolders()[0]);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder + QStringLiteral("/recording.m4a")), 0600u);
+
+    ASSERT_TRUE(waitUntil([&] { return model->seconds() >= 1 && model->level() > 0.3; }))
+        << "seconds " << model->seconds() << ", level " << model->level();
+    model->toggle();
+    ASSERT_TRUE(waitUntil([&] { return model->phase() == Phase::idle; }));
+    EXPECT_EQ(model->status(), StatusText::pasteSent);
+    EXPECT_EQ(model->level(), 0.0);
+    EXPECT_TRUE(recordingFolders().isEmpty());
+    ASSERT_EQ(server.requestCount(), 1);
+    const QByteArray audio = received(0);
+    EXPECT_EQ(audio.mid(4, 4), "ftyp"); // an MPEG-4 file, finalised
+    EXPECT_GT(audio.size(), 4000);      // about a second at 64 kbit/s
 }

@@ -1,0 +1,179 @@
+#pragma once
+
+// Substitutes for the controller's collaborators: each plays what the test sets and
+// counts what happened to it.
+#include "AudioRecorder.h"
+#include "CapturedField.h"
+#include "Pasteboard.h"
+#include "SleepNotifier.h"
+#include "TimerSource.h"
+#include "Transcriber.h"
+
+#include <QFile>
+#include <map>
+#include <vector>
+
+// What every recorder made by scriptedRecorderFactory() does.
+struct RecorderScript {
+    bool factoryFails = false, prepareFails = false, recordFails = false;
+    bool finaliseFails = false;          // stop() reports that the file could not be finalised
+    bool inputAlive = true;              // false: the input went away
+    QByteArray audio = "scripted audio"; // written by record(), as a real recorder creates it
+    double currentTime = 0;
+    float averagePower = -160;
+    int created = 0, stops = 0, meterUpdates = 0;
+    QString lastPath;
+};
+
+class ScriptedRecorder final : public AudioRecorder {
+public:
+    ScriptedRecorder(QString path, std::shared_ptr<RecorderScript> script)
+        : m_path(std::move(path))
+        , s(std::move(script)) {}
+    bool prepareToRecord() override { return !s->prepareFails; }
+    bool record() override {
+        QFile file(m_path);
+        return m_started = !s->recordFails && file.open(QIODevice::WriteOnly) &&
+                           file.write(s->audio) == s->audio.size();
+    }
+    bool stop() override {
+        ++s->stops;
+        m_stopped = true;
+        return !s->finaliseFails;
+    }
+    bool isRecording() const override { return m_started && !m_stopped && s->inputAlive; }
+    double currentTime() const override { return s->currentTime; }
+    void updateMeters() override { ++s->meterUpdates; }
+    float averagePower(int) const override { return s->averagePower; }
+
+private:
+    QString m_path;
+    std::shared_ptr<RecorderScript> s;
+    bool m_started = false, m_stopped = false;
+};
+
+inline AudioRecorderFactory scriptedRecorderFactory(std::shared_ptr<RecorderScript> script) {
+    return [script](const QString& path) -> std::unique_ptr<AudioRecorder> {
+        script->lastPath = path;
+        if (script->factoryFails)
+            return nullptr;
+        ++script->created;
+        return std::make_unique<ScriptedRecorder>(path, script);
+    };
+}
+
+// What the captured field does; absent reasons leave the failure untouched.
+struct CaptureScript {
+    bool findsField = true, pasteSucceeds = true;
+    std::optional<QString> captureFailure, pasteFailure;
+    int captures = 0, pastes = 0;
+};
+
+inline PasteTargetCapture scriptedCapture(std::shared_ptr<CaptureScript> script) {
+    struct Field final : CapturedField {
+        std::shared_ptr<CaptureScript> s;
+        bool paste(std::optional<QString>& failure) override {
+            ++s->pastes;
+            if (!s->pasteSucceeds && s->pasteFailure)
+                failure = s->pasteFailure;
+            return s->pasteSucceeds;
+        }
+    };
+    return [script](std::optional<QString>& failure) -> std::unique_ptr<CapturedField> {
+        ++script->captures;
+        if (script->findsField) {
+            auto field = std::make_unique<Field>();
+            field->s = script;
+            return field;
+        }
+        failure = script->captureFailure;
+        return nullptr;
+    };
+}
+
+// Holds every upload until the test answers it, even after a cancel, so tests can
+// check that late answers are ignored.
+class ScriptedTranscriber final : public Transcriber {
+public:
+    struct Pending final : PendingTranscription {
+        void cancel() override { cancelled = true; }
+        bool cancelled = false;
+    };
+    struct Call {
+        QByteArray audio;
+        Completion done;
+        std::shared_ptr<Pending> pending = std::make_shared<Pending>();
+    };
+    std::shared_ptr<PendingTranscription> transcribe(const QByteArray& audio,
+                                                     Completion done) override {
+        calls.push_back({audio, std::move(done)});
+        return calls.back().pending;
+    }
+    void invalidate() override {}
+    void answer(size_t call, const QString& text) { calls.at(call).done({text, nullptr}); }
+    template <typename Error> void fail(size_t call, const Error& error) {
+        calls.at(call).done({std::nullopt, std::make_exception_ptr(error)});
+    }
+    std::vector<Call> calls;
+};
+
+// A clipboard in memory that can refuse or garble writes.
+struct MemoryPasteboard final : Pasteboard {
+    qint64 changeCount() const override { return count; }
+    bool writeString(const QString& text) override {
+        ++count, ++writes;
+        if (!refuseWrites)
+            contents = garbleWrites ? text + QStringLiteral("?") : text;
+        return !refuseWrites;
+    }
+    std::optional<QString> readString() const override { return contents; }
+    void copyElsewhere(const QString& text) { ++count, contents = text; }
+
+    qint64 count = 7;
+    std::optional<QString> contents = QStringLiteral("the user's text");
+    int writes = 0;
+    bool refuseWrites = false, garbleWrites = false;
+};
+
+// Timers that fire only when the test calls tick().
+class ManualTimerSource final : public TimerSource {
+public:
+    std::unique_ptr<Handle> startRepeating(std::chrono::milliseconds interval,
+                                           std::function<void()> fire) override {
+        lastInterval = interval;
+        m_timers[++m_next] = std::move(fire);
+        return std::make_unique<ManualHandle>(this, m_next);
+    }
+    void tick() {
+        std::vector<std::function<void()>> due;
+        for (const auto& timer : m_timers)
+            due.push_back(timer.second);
+        for (const auto& fire : due)
+            fire();
+    }
+    size_t running() const { return m_timers.size(); }
+    std::chrono::milliseconds lastInterval{0};
+
+private:
+    struct ManualHandle final : Handle {
+        ManualHandle(ManualTimerSource* source, int id)
+            : source(source)
+            , id(id) {}
+        ~ManualHandle() override { source->m_timers.erase(id); }
+        ManualTimerSource* source;
+        int id;
+    };
+    std::map<int, std::function<void()>> m_timers;
+    int m_next = 0;
+};
+
+// Announces sleep when the test says so.
+struct ManualSleepNotifier final : SleepNotifier {
+    bool start() override { return listening = true; }
+    void stop() override { listening = false; }
+    void fire() {
+        if (onWillSleep)
+            onWillSleep();
+    }
+    bool listening = false;
+};
