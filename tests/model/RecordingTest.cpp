@@ -74,8 +74,9 @@ TEST_F(ModelTest, RecordingsShorterThanTheMinimumAreDiscarded) {
         EXPECT_EQ(model->detail(), row.detail);
         EXPECT_EQ(model->level(), 0.0);
         ASSERT_EQ(transcriber->calls.size(), submitted ? 1u : 0u);
-        if (submitted)
+        if (submitted) {
             EXPECT_EQ(transcriber->calls[0].audio, recorder->audio);
+        }
         EXPECT_EQ(recordingFolders().size(), submitted ? 1 : 0);
         model->cancel();
     }

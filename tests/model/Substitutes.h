@@ -136,35 +136,31 @@ struct MemoryPasteboard final : Pasteboard {
 };
 
 // Timers that fire only when the test calls tick().
-class ManualTimerSource final : public TimerSource {
-public:
+struct ManualTimerSource final : TimerSource {
+    using Timers = std::map<int, std::function<void()>>;
+    struct Running final : Handle {
+        Running(Timers& timers, int id)
+            : timers(timers)
+            , id(id) {}
+        ~Running() override { timers.erase(id); }
+        Timers& timers;
+        int id;
+    };
     std::unique_ptr<Handle> startRepeating(std::chrono::milliseconds interval,
                                            std::function<void()> fire) override {
         lastInterval = interval;
-        m_timers[++m_next] = std::move(fire);
-        return std::make_unique<ManualHandle>(this, m_next);
+        timers[++next] = std::move(fire);
+        return std::make_unique<Running>(timers, next);
     }
     void tick() {
-        std::vector<std::function<void()>> due;
-        for (const auto& timer : m_timers)
-            due.push_back(timer.second);
-        for (const auto& fire : due)
+        for (const auto& [id, fire] : Timers(timers)) // a timer may stop itself or others
             fire();
     }
-    size_t running() const { return m_timers.size(); }
-    std::chrono::milliseconds lastInterval{0};
+    size_t running() const { return timers.size(); }
 
-private:
-    struct ManualHandle final : Handle {
-        ManualHandle(ManualTimerSource* source, int id)
-            : source(source)
-            , id(id) {}
-        ~ManualHandle() override { source->m_timers.erase(id); }
-        ManualTimerSource* source;
-        int id;
-    };
-    std::map<int, std::function<void()>> m_timers;
-    int m_next = 0;
+    std::chrono::milliseconds lastInterval{0};
+    Timers timers;
+    int next = 0;
 };
 
 // Announces sleep when the test says so.

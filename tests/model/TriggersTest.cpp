@@ -90,8 +90,9 @@ TEST_P(CommandByPhase, DoesWhatTheTableSays) {
     } else {
         EXPECT_EQ(model->status(), row.status);
     }
-    if (row.after == Phase::idle)
+    if (row.after == Phase::idle) {
         EXPECT_TRUE(recordingFolders().isEmpty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CommandByPhase, testing::ValuesIn(commandRows),
@@ -224,8 +225,6 @@ TEST_F(ModelTest, ReportShowsTheErrorsSentenceOrTheFallback) {
     } rows[] = {
         {std::make_exception_ptr(ZedazidEdize::message(QStringLiteral("Do this next."))),
          QStringLiteral("Do this next.")},
-        {std::make_exception_ptr(ZedazidEdize::emptyAudio()),
-         QStringLiteral("That recording was too short. Try again.")},
         {std::make_exception_ptr(Unexplained()), DetailText::somethingWentWrong},
         {std::make_exception_ptr(std::runtime_error("internal")), DetailText::somethingWentWrong},
         {std::make_exception_ptr(42), DetailText::somethingWentWrong},
@@ -255,8 +254,9 @@ TEST_F(ModelTest, SleepResetsEveryPhase) {
         EXPECT_EQ(model->detail(), DetailText::holdToTalk);
         EXPECT_TRUE(recordingFolders().isEmpty());
         EXPECT_EQ(timers->running(), 0u);
-        if (phase == Phase::transcribing)
+        if (phase == Phase::transcribing) {
             EXPECT_TRUE(transcriber->calls.back().pending->cancelled);
+        }
         EXPECT_EQ(transcriber->calls.size(), uploads);
     }
 }
