@@ -15,56 +15,35 @@ namespace {
 
 const QString loginService = QStringLiteral("org.freedesktop.login1");
 
-// A dbus-daemon of its own, made the process's system bus before anything connects.
-class PrivateSystemBus : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir = new QTemporaryDir;
-        const QString socket = dir->filePath(QStringLiteral("system_bus"));
-        address = QStringLiteral("unix:path=") + socket;
-        daemon = new QProcess;
-        daemon->start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                       QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address});
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
-    }
-    static void TearDownTestSuite() {
-        daemon->terminate();
-        daemon->waitForFinished(5000);
-        delete daemon;
-        delete dir;
-    }
-
-    // Announces sleep (true) or wake-up (false) from `connection`.
-    static void announce(QDBusConnection connection, bool beforeSleep) {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
-        signal << beforeSleep;
-        connection.send(signal);
-    }
-
-    static QDBusConnection login() {
-        QDBusConnection connection =
-            QDBusConnection::connectToBus(address, QStringLiteral("login1"));
-        connection.registerService(loginService);
-        return connection;
-    }
-
-    static inline QTemporaryDir* dir = nullptr;
-    static inline QProcess* daemon = nullptr;
-    static inline QString address;
-};
+// Announces sleep (true) or wake-up (false) from `connection`.
+void announce(QDBusConnection connection, bool beforeSleep) {
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
+        QStringLiteral("PrepareForSleep"));
+    signal << beforeSleep;
+    connection.send(signal);
+}
 
 } // namespace
 
-TEST_F(PrivateSystemBus, OnlyLogindsAnnouncementOfSleepIsPassedOn) {
+TEST(LogindSleepNotifier, OnlyLogindsAnnouncementOfSleepIsPassedOn) {
+    // A dbus-daemon of its own, made the process's system bus before anything connects.
+    QTemporaryDir dir;
+    const QString socket = dir.filePath(QStringLiteral("system_bus"));
+    const QString address = QStringLiteral("unix:path=") + socket;
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address});
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+
     LogindSleepNotifier notifier;
     int sleeps = 0;
     notifier.onWillSleep = [&] { ++sleeps; };
     ASSERT_TRUE(notifier.start());
-    QDBusConnection logind = login();
+    QDBusConnection logind = QDBusConnection::connectToBus(address, QStringLiteral("login1"));
+    logind.registerService(loginService);
     ASSERT_TRUE(waitUntil([&] {
         return QDBusConnection::systemBus().interface()->isServiceRegistered(loginService).value();
     }));
