@@ -1,198 +1,126 @@
-#include "KeyboardTestSupport.h"
 #include "MicrophoneKey.h"
+#include "SimulatedInputDevices.h"
 
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
 using namespace KeyboardTest;
-using MicrophoneMapping::MappingList;
-using OwnedMapping = MicrophoneKey::OwnedMapping;
 using Ownership = MicrophoneKey::Ownership;
 
 namespace {
 
-constexpr quint64 micKey = MicrophoneMapping::source;
-constexpr quint64 f5 = MicrophoneMapping::keyboardF5;
-constexpr quint64 f15 = MicrophoneMapping::legacyDestination;
-constexpr quint64 f20 = MicrophoneMapping::destination;
-const QString micText = QStringLiteral("51539607759");
-const QString f5Text = QStringLiteral("30064771134");
-const QString f15Text = QStringLiteral("30064771178");
-const QString f20Text = QStringLiteral("30064771183");
-
-// Counts the calls that reach the store, and can fail the writes of one device.
-class CountingStore final : public KeyboardMappingStore {
-public:
-    explicit CountingStore(KeyboardMappingStore& inner)
-        : m_inner(inner) {}
-    QList<DeviceMapping> read() override {
-        ++reads;
-        return m_inner.read();
-    }
-    void write(const QString& id, const MappingList& mappings,
-               const MappingList& replacing) override {
-        ++writes;
-        m_inner.write(id, mappings, replacing);
-    }
-    int reads = 0;
-    int writes = 0;
-
-private:
-    KeyboardMappingStore& m_inner;
-};
+// A stored value written as JSON, as the settings file holds it, with MIC, F5, F15
+// and F20 standing for the usages in decimal.
+QVariant json(QByteArray text) {
+    text.replace("MIC", "51539607759").replace("F5", "30064771134");
+    text.replace("F15", "30064771178").replace("F20", "30064771183");
+    return QJsonDocument::fromJson(text).toVariant();
+}
 
 class MicrophoneKeyTest : public ::testing::Test {
 protected:
     MicrophoneKey key() {
-        return MicrophoneKey(defaults, store, [this] { return boot; });
+        return MicrophoneKey(defaults, store, [this] {
+            if (boot.isEmpty())
+                throw ZedazidEdize::message(unknownSession);
+            return boot;
+        });
     }
     QVariantMap record() const { return defaults.value(MicrophoneKey::deviceOwnershipKey).toMap(); }
-    static QVariantMap pair(const QString& source, const QString& destination) {
-        return {{"source", source}, {"destination", destination}};
+    // A record naming our F20 entry on each of the keyboards.
+    QVariantMap recordOfF20On(const QStringList& ids) const {
+        QVariantMap mappings;
+        for (const QString& id : ids)
+            mappings.insert(id, json(R"([{"source": "MIC", "destination": "F20"}])"));
+        return {{"boot", boot}, {"mappings", mappings}};
     }
-    unsigned mic(quint32 device) { return keyCode(kernel, device, micKey); }
+    unsigned mic(quint32 device) { return kernel.keyCode(device, micKey); }
 
+    const QString unknownSession = QStringLiteral(
+        "Cannot identify the current keyboard session. Use Control-Option-Space to record.");
     SimulatedKernel kernel;
-    HIDKeyboardMappingStore hid{std::make_unique<SimulatedInputDevices>(kernel)};
-    CountingStore store{hid};
+    HIDKeyboardMappingStore store{std::make_unique<SimulatedInputDevices>(kernel)};
     MemoryUserDefaults defaults;
     QString boot = QStringLiteral("boot-1");
 };
 
-TEST_F(MicrophoneKeyTest, EnableMapsTheKeyAndRecordsIt) {
+TEST_F(MicrophoneKeyTest, EnableMapsEveryKeyboardOnceAndRecordsItAndDisableUndoesIt) {
     kernel.plug(SimulatedDevices::keyboard(3));
     kernel.plug(SimulatedDevices::mouse(4));
+    SimulatedDevices::plugSplitKeyboard(kernel, 7, 8);
     key().enable();
-    EXPECT_EQ(hid.read().value(0).mappings, MappingList{MicrophoneMapping::entry()});
-    EXPECT_EQ(record(), (QVariantMap{{"boot", "boot-1"},
-                                     {"mappings",
-                                      QVariantMap{{"3", QVariantList{pair(micText, f20Text)}}}}}));
+    // One write per keyboard: the two nodes of keyboard 7 share its keymap.
+    EXPECT_EQ(kernel.keymapWrites, 2);
+    EXPECT_EQ(mic(3), unsigned(KEY_F20));
+    EXPECT_EQ(mic(8), unsigned(KEY_F20));
+    EXPECT_EQ(record(), recordOfF20On({"3", "7"}));
     EXPECT_TRUE(key().ownsMapping());
 
     // Again in the same boot session: nothing to write, the record stays.
-    const int writes = store.writes;
     key().enable();
-    EXPECT_EQ(store.writes, writes);
-    EXPECT_EQ(record().value("mappings").toMap().keys(), QStringList{"3"});
+    EXPECT_EQ(kernel.keymapWrites, 2);
+    EXPECT_EQ(record(), recordOfF20On({"3", "7"}));
 
     key().disable();
     EXPECT_EQ(mic(3), unsigned(KEY_VOICECOMMAND));
-    EXPECT_FALSE(key().ownsMapping());
-    EXPECT_EQ(record(), (QVariantMap{{"boot", "boot-1"}, {"mappings", QVariantMap{}}}));
-}
-
-TEST_F(MicrophoneKeyTest, EnableWritesAKeyboardWithSeveralNodesOnce) {
-    kernel.plug(SimulatedDevices::keyboard(3));
-    SimulatedDevices::plugSplitKeyboard(kernel, 7, 8);
-    key().enable();
-    EXPECT_EQ(store.writes, 2);
-    EXPECT_EQ(mic(3), unsigned(KEY_F20));
-    EXPECT_EQ(mic(8), unsigned(KEY_F20));
-    EXPECT_EQ(record().value("mappings").toMap().keys(), (QStringList{"3", "7"}));
-    key().disable();
     EXPECT_EQ(mic(8), unsigned(KEY_VOICECOMMAND));
+    EXPECT_FALSE(key().ownsMapping());
+    EXPECT_EQ(record(), recordOfF20On({}));
+    // Without ownership, disable touches no device.
+    kernel.keymapReads = 0;
+    key().disable();
+    EXPECT_EQ(kernel.keymapReads, 0);
 }
 
-TEST_F(MicrophoneKeyTest, EnableAfterARestartIgnoresTheOldRecord) {
-    kernel.plug(SimulatedDevices::keyboard(3));
-    key().enable();
-    // A restart: the kernel forgets the mapping and the devices are numbered anew.
-    kernel.unplug(3);
-    kernel.plug(SimulatedDevices::keyboard(5));
-    boot = "boot-2";
-    key().enable();
-    EXPECT_EQ(mic(5), unsigned(KEY_F20));
-    EXPECT_EQ(record(), (QVariantMap{{"boot", "boot-2"},
-                                     {"mappings",
-                                      QVariantMap{{"5", QVariantList{pair(micText, f20Text)}}}}}));
-}
-
-TEST_F(MicrophoneKeyTest, EnableReplacesOurOlderF15EntriesInEveryRecordForm) {
-    const QList<std::function<void()>> forms = {
-        [&] { defaults.setValue(MicrophoneKey::ownershipKey, true); },
-        [&] {
-            defaults.setValue(MicrophoneKey::deviceOwnershipKey,
-                              QVariantMap{{"boot", boot}, {"devices", QVariantList{"1"}}});
-        },
-        [&] {
-            defaults.setValue(MicrophoneKey::deviceOwnershipKey,
-                              QVariantMap{{"boot", boot},
-                                          {"entries", QVariantMap{{"1", QVariantList{micText}}}}});
-        },
-        [&] {
-            defaults.setValue(
-                MicrophoneKey::deviceOwnershipKey,
-                QVariantMap{
-                    {"boot", boot},
-                    {"mappings", QVariantMap{{"1", QVariantList{pair(micText, f15Text)}}}}});
-        },
+// Each way enable() can fail leaves every keyboard as it was and nothing recorded.
+TEST_F(MicrophoneKeyTest, AFailedEnableChangesNothing) {
+    const QString alreadyMapped = QStringLiteral(
+        "The microphone key already has a custom mapping. Disable that mapping first; "
+        "Wispen has left it intact.");
+    const QString noKeyboards = QStringLiteral(
+        "No supported keyboard services are available. Use Control-Option-Space to record.");
+    const QString notConfirmed = QStringLiteral(
+        "macOS did not confirm the microphone mapping. Use Control-Option-Space to record.");
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        QString error;
+    } cases[] = {
+        {"another program's mapping", [&] { kernel.keyCode(1, micKey) = KEY_A; }, alreadyMapped},
+        // Our entry would have to come first, which a keymap with one key code per
+        // usage cannot hold.
+        {"another program's F15", [&] { kernel.keyCode(1, micKey) = KEY_F15; }, couldNotChange},
+        {"no keyboards",
+         [&] {
+             kernel.events.clear();
+             kernel.plug(SimulatedDevices::mouse(1));
+             kernel.plug(SimulatedDevices::builtInKeyboard(2));
+         },
+         noKeyboards},
+        {"the second keyboard refuses", [&] { kernel.device(2)->refuseWrites = 1; },
+         couldNotChange},
+        {"a write not applied", [&] { kernel.device(2)->dropWrites = 1; }, notConfirmed},
+        {"an unknown boot session", [&] { boot.clear(); }, unknownSession},
     };
-    for (const auto& form : forms) {
-        kernel.events.clear();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        kernel = SimulatedKernel();
         defaults = MemoryUserDefaults();
+        boot = "boot-1";
         kernel.plug(SimulatedDevices::keyboard(1));
-        setKeyCode(kernel, 1, micKey, KEY_F15);
-        form();
-        key().enable();
-        EXPECT_EQ(mic(1), unsigned(KEY_F20));
-        EXPECT_EQ(record().value("mappings"),
-                  QVariant(QVariantMap{{"1", QVariantList{pair(micText, f20Text)}}}));
+        kernel.plug(SimulatedDevices::keyboard(2));
+        c.setUp();
+        const QList<DeviceMapping> before = store.read();
+        EXPECT_EQ(thrownBy([&] { key().enable(); }), c.error);
+        EXPECT_EQ(store.read(), before);
+        EXPECT_FALSE(key().ownsMapping());
+        EXPECT_EQ(key().owners(before, "boot-1"), Ownership{});
+        if (c.error != couldNotChange && c.error != notConfirmed) {
+            EXPECT_EQ(kernel.keymapWrites, 0);
+        }
     }
-}
-
-TEST_F(MicrophoneKeyTest, EnableLeavesAnotherProgramsMappingIntact) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    setKeyCode(kernel, 1, micKey, KEY_A);
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), alreadyMapped);
-    EXPECT_EQ(store.writes, 0);
-    EXPECT_EQ(mic(1), unsigned(KEY_A));
-
-    // Another program's F15 entry: our entry would have to come first, which a
-    // keymap with one key code per usage cannot hold, so nothing changes.
-    setKeyCode(kernel, 1, micKey, KEY_F15);
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), couldNotChange);
-    EXPECT_EQ(mic(1), unsigned(KEY_F15));
-    EXPECT_FALSE(key().ownsMapping());
-}
-
-TEST_F(MicrophoneKeyTest, EnableWithoutKeyboardsFails) {
-    kernel.plug(SimulatedDevices::mouse(1));
-    kernel.plug(SimulatedDevices::builtInKeyboard(2));
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), noKeyboards);
-    EXPECT_EQ(store.writes, 0);
-}
-
-TEST_F(MicrophoneKeyTest, AFailedWriteToTheSecondKeyboardRestoresTheFirst) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    kernel.plug(SimulatedDevices::keyboard(2));
-    kernel.device(2)->refuseWrites = 1;
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), couldNotChange);
-    EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
-    EXPECT_EQ(mic(2), unsigned(KEY_VOICECOMMAND));
-    EXPECT_FALSE(key().ownsMapping());
-    EXPECT_EQ(record().value("mappings"), QVariant(QVariantMap{}));
-}
-
-TEST_F(MicrophoneKeyTest, AFailedWriteKeepsWhatWasOwnedBefore) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    key().enable();
-    kernel.plug(SimulatedDevices::keyboard(2));
-    kernel.device(2)->refuseWrites = 1;
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), couldNotChange);
-    EXPECT_EQ(mic(1), unsigned(KEY_F20));
-    EXPECT_EQ(record().value("mappings"),
-              QVariant(QVariantMap{{"1", QVariantList{pair(micText, f20Text)}}}));
-}
-
-TEST_F(MicrophoneKeyTest, AWriteThatIsNotAppliedIsReportedAndRolledBack) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    kernel.plug(SimulatedDevices::consumerControl(2));
-    kernel.device(2)->dropWrites = 1;
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), notConfirmed);
-    EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
-    EXPECT_EQ(mic(2), unsigned(KEY_VOICECOMMAND));
-    EXPECT_FALSE(key().ownsMapping());
 }
 
 TEST_F(MicrophoneKeyTest, ARollbackThatCannotFinishSaysSoAndKeepsTheRecord) {
@@ -201,165 +129,120 @@ TEST_F(MicrophoneKeyTest, ARollbackThatCannotFinishSaysSoAndKeepsTheRecord) {
     kernel.device(2)->refuseWrites = 1;
     // The first keyboard refuses the write that would restore it.
     kernel.beforeKeymapCall = [&] {
-        if (kernel.device(1) && kernel.device(1)->keymap.at(scancode(micKey)) == KEY_F20 &&
+        if (kernel.device(1)->keymap.at(*HIDUsages::scancode(micKey)) == KEY_F20 &&
             kernel.device(2)->refuseWrites == 0)
             kernel.device(1)->refuseWrites = 1;
     };
-    EXPECT_EQ(thrownBy([&] { key().enable(); }), couldNotRestore);
+    EXPECT_EQ(thrownBy([&] { key().enable(); }),
+              "Microphone-key setup could not finish restoring its changes. Restart Wispen to "
+              "retry recovery. Control-Option-Space still works.");
     kernel.beforeKeymapCall = nullptr;
     kernel.device(1)->refuseWrites = 0;
     EXPECT_EQ(mic(1), unsigned(KEY_F20));
-    EXPECT_TRUE(record().value("mappings").toMap().contains("1"));
+    // Restoring stopped at the first keyboard: both stay recorded.
+    EXPECT_EQ(record(), recordOfF20On({"1", "2"}));
     // The next disable retries.
     key().disable();
     EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
     EXPECT_FALSE(key().ownsMapping());
 }
 
-TEST_F(MicrophoneKeyTest, DisableWithoutOwnershipTouchesNoDevice) {
-    kernel.listingFails = true;
-    key().disable();
-    EXPECT_EQ(store.reads, 0);
-}
-
-TEST_F(MicrophoneKeyTest, DisableForgetsAnUnpluggedKeyboard) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    kernel.plug(SimulatedDevices::keyboard(2));
+TEST_F(MicrophoneKeyTest, DisableForgetsUnpluggedKeyboardsAndKeepsTheOnesItCouldNotRestore) {
+    for (quint32 number : {1, 2, 3})
+        kernel.plug(SimulatedDevices::keyboard(number));
     key().enable();
-    kernel.unplug(2);
-    key().disable();
-    EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
-    EXPECT_FALSE(key().ownsMapping());
-}
-
-TEST_F(MicrophoneKeyTest, ADisableThatFailsKeepsTheKeyboardOwned) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    kernel.plug(SimulatedDevices::keyboard(2));
-    key().enable();
+    kernel.unplug(3);
     kernel.device(2)->refuseWrites = 1;
     EXPECT_EQ(thrownBy([&] { key().disable(); }), couldNotChange);
     EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
-    EXPECT_EQ(record().value("mappings"),
-              QVariant(QVariantMap{{"2", QVariantList{pair(micText, f20Text)}}}));
+    // A keyboard stays recorded until its restore is confirmed, an unplugged one too.
+    EXPECT_EQ(record(), recordOfF20On({"2", "3"}));
     EXPECT_TRUE(key().ownsMapping());
     key().disable();
     EXPECT_EQ(mic(2), unsigned(KEY_VOICECOMMAND));
+    EXPECT_FALSE(key().ownsMapping());
+    EXPECT_EQ(record(), recordOfF20On({}));
 }
 
-TEST_F(MicrophoneKeyTest, BootSessionFailuresStopBeforeAnyChange) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    MicrophoneKey failing(defaults, store,
-                          []() -> QString { throw ZedazidEdize::message(unknownSession); });
-    EXPECT_EQ(thrownBy([&] { failing.enable(); }), unknownSession);
-    EXPECT_EQ(store.writes, 0);
-
-    QTemporaryDir dir;
-    EXPECT_EQ(thrownBy([&] { MicrophoneKey::readBootSession(dir.filePath("missing")); }),
-              unknownSession);
-    QFile empty(dir.filePath("empty"));
-    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    empty.write("\n");
-    empty.close();
-    EXPECT_EQ(thrownBy([&] { MicrophoneKey::readBootSession(empty.fileName()); }), unknownSession);
-    QFile id(dir.filePath("id"));
-    ASSERT_TRUE(id.open(QIODevice::WriteOnly));
-    id.write("6f9d0c1e-2b3a-4c5d-8e7f-0a1b2c3d4e5f\n");
-    id.close();
-    EXPECT_EQ(MicrophoneKey::readBootSession(id.fileName()),
-              "6f9d0c1e-2b3a-4c5d-8e7f-0a1b2c3d4e5f");
-}
-
-TEST(MicrophoneKeyBootSession, ReadsTheKernelsBootId) {
+TEST_F(MicrophoneKeyTest, ReadsTheBootSessionFromTheKernelsBootId) {
     const QString id = MicrophoneKey::currentBootSession();
     EXPECT_EQ(id.size(), 36);
     EXPECT_EQ(MicrophoneKey::currentBootSession(), id);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("boot_id");
+    EXPECT_EQ(thrownBy([&] { MicrophoneKey::readBootSession(path); }), unknownSession);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("\n") && file.flush());
+    EXPECT_EQ(thrownBy([&] { MicrophoneKey::readBootSession(path); }), unknownSession);
+    file.write("6f9d0c1e-2b3a-4c5d-8e7f-0a1b2c3d4e5f\n");
+    file.close();
+    EXPECT_EQ(MicrophoneKey::readBootSession(path), "6f9d0c1e-2b3a-4c5d-8e7f-0a1b2c3d4e5f");
 }
 
-// The ownership record on its own.
-class OwnershipRecordTest : public MicrophoneKeyTest {
-protected:
-    void storeRecord(const QVariantMap& record) {
-        defaults.setValue(MicrophoneKey::deviceOwnershipKey, record);
-    }
-    Ownership owners(const QList<DeviceMapping>& devices = {}) {
-        return key().owners(devices, boot);
-    }
-};
-
-TEST_F(OwnershipRecordTest, WithoutARecordTheFlagDecides) {
-    const QList<DeviceMapping> devices = {
-        {"1", {{f5, 0x700000004}, {micKey, f15}}},
-        {"2", {{micKey, f20}}},
+// What the stored record says we own, read in order: the mappings, the older
+// entries, the older device list, and with no record at all the flag.
+TEST_F(MicrophoneKeyTest, ReadsTheOwnershipRecord) {
+    const QList<DeviceMapping> devices = {{"1", {{f5, 0x700000004}, {micKey, f15}}},
+                                          {"2", {{micKey, f20}}}};
+    const QByteArray older = R"("entries": {"2": ["MIC", "F5", "F20", "x"], "3": ["x"]},
+                                "devices": ["4", "4", "5"])";
+    const Ownership f15On1{{"1", {{micKey, f15}}}};
+    const Ownership f20On1{{"1", {{micKey, f20}}}};
+    const struct {
+        bool flag;
+        QByteArray record;
+        Ownership expected;
+    } cases[] = {
+        {false, "", {}},
+        {true, "", f15On1}, // the flag alone: our F15 entries on sight
+        {true, R"("junk")", f15On1},
+        {true,
+         R"({"boot": "boot-0", "mappings": {"1": [{"source": "MIC", "destination": "F20"}]}})",
+         {}},
+        {true, R"({"boot": 7, "mappings": {"1": [{"source": "MIC", "destination": "F20"}]}})", {}},
+        {true, R"({"mappings": {"1": [{"source": "MIC", "destination": "F20"}]}})", {}},
+        {true,
+         R"({"boot": "boot-1", "mappings": {"1": [{"source": "MIC", "destination": "F20"}]}, )" +
+             older + "}",
+         f20On1},
+        // Pairs that are not ours are skipped; a leading + is still a decimal.
+        {true,
+         R"({"boot": "boot-1", "mappings": {"1": [
+            {"source": "MIC", "destination": "F5"}, {"source": "F20", "destination": "F20"},
+            {"source": "F5", "destination": "F15"}, {"source": "+MIC", "destination": "F20"},
+            {"source": "MIC"}, {"source": "x", "destination": "F20"}],
+            "2": [{"source": "MIC", "destination": ""}]}})",
+         {{"1", {{f5, f15}, {micKey, f20}}}}},
+        // Malformed mappings: the entries count; malformed entries: the devices.
+        {true,
+         R"({"boot": "boot-1", "mappings": {"1": [{"source": 5, "destination": "F20"}]}, )" +
+             older + "}",
+         {{"2", {{f5, f15}, {micKey, f15}}}}},
+        {true,
+         R"({"boot": "boot-1", "mappings": "x", "entries": {"2": "MIC"}, "devices": ["4", "4", "5"]})",
+         {{"4", {{micKey, f15}}}, {"5", {{micKey, f15}}}}},
+        {true, R"({"boot": "boot-1", "devices": ["4", 5]})", {}},
     };
-    EXPECT_EQ(owners(devices), Ownership{});
-    defaults.setValue(MicrophoneKey::ownershipKey, true);
-    EXPECT_EQ(owners(devices), (Ownership{{"1", {{micKey, f15}}}}));
-    // A record that is not a dictionary counts as none.
-    storeRecord({});
-    defaults.setValue(MicrophoneKey::deviceOwnershipKey, "junk");
-    EXPECT_EQ(owners(devices), (Ownership{{"1", {{micKey, f15}}}}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.record.constData());
+        defaults = MemoryUserDefaults();
+        defaults.setValue(MicrophoneKey::ownershipKey, c.flag);
+        if (!c.record.isEmpty())
+            defaults.setValue(MicrophoneKey::deviceOwnershipKey, json(c.record));
+        EXPECT_EQ(key().owners(devices, boot), c.expected);
+    }
 }
 
-TEST_F(OwnershipRecordTest, ARecordOfAnotherBootIsEmpty) {
-    const QVariantMap mappings{{"1", QVariantList{pair(micText, f20Text)}}};
-    storeRecord({{"boot", "boot-0"}, {"mappings", mappings}});
-    EXPECT_EQ(owners(), Ownership{});
-    storeRecord({{"boot", 7}, {"mappings", mappings}});
-    EXPECT_EQ(owners(), Ownership{});
-    storeRecord({{"mappings", mappings}});
-    EXPECT_EQ(owners(), Ownership{});
-    storeRecord({{"boot", boot}, {"mappings", mappings}});
-    EXPECT_EQ(owners(), (Ownership{{"1", {{micKey, f20}}}}));
-}
-
-TEST_F(OwnershipRecordTest, SkipsPairsThatAreNotOurs) {
-    storeRecord(
-        {{"boot", boot},
-         {"mappings",
-          QVariantMap{{"1", QVariantList{pair(micText, f5Text), pair(f20Text, f20Text),
-                                         pair(f5Text, f15Text), pair("+" + micText, f20Text),
-                                         QVariantMap{{"source", micText}}, pair("x", f20Text)}},
-                      {"2", QVariantList{pair(micText, "")}}}}});
-    EXPECT_EQ(owners(), (Ownership{{"1", {{f5, f15}, {micKey, f20}}}}));
-}
-
-TEST_F(OwnershipRecordTest, ReadsMappingsThenEntriesThenDevices) {
-    const QVariantMap mappings{{"1", QVariantList{pair(micText, f20Text)}}};
-    const QVariantMap entries{{"2", QVariantList{micText, f5Text, f20Text, "x"}},
-                              {"3", QVariantList{"x"}}};
-    const QVariantList devices{"4", "4", "5"};
-    storeRecord(
-        {{"boot", boot}, {"mappings", mappings}, {"entries", entries}, {"devices", devices}});
-    EXPECT_EQ(owners(), (Ownership{{"1", {{micKey, f20}}}}));
-
-    const QVariantMap wrongMappings{
-        {"1", QVariantList{QVariantMap{{"source", 5}, {"destination", f20Text}}}}};
-    storeRecord(
-        {{"boot", boot}, {"mappings", wrongMappings}, {"entries", entries}, {"devices", devices}});
-    EXPECT_EQ(owners(), (Ownership{{"2", {{f5, f15}, {micKey, f15}}}}));
-
-    storeRecord({{"boot", boot},
-                 {"mappings", "x"},
-                 {"entries", QVariantMap{{"2", micText}}},
-                 {"devices", devices}});
-    EXPECT_EQ(owners(), (Ownership{{"4", {{micKey, f15}}}, {"5", {{micKey, f15}}}}));
-
-    storeRecord({{"boot", boot}, {"devices", QVariantList{"4", 5}}});
-    EXPECT_EQ(owners(), Ownership{});
-}
-
-TEST_F(OwnershipRecordTest, SavesSortedDecimalPairsAndTheFlag) {
+TEST_F(MicrophoneKeyTest, SavesSortedDecimalPairsAndTheFlag) {
     auto k = key();
     k.save({{"1", {{micKey, f20}, {f5, f15}, {micKey, f15}}}, {"2", {}}}, boot);
-    EXPECT_EQ(
-        record(),
-        (QVariantMap{{"boot", boot},
-                     {"mappings",
-                      QVariantMap{{"1", QVariantList{pair(f5Text, f15Text), pair(micText, f15Text),
-                                                     pair(micText, f20Text)}}}}}));
+    EXPECT_EQ(QVariant(record()), json(R"({"boot": "boot-1", "mappings": {"1": [
+        {"source": "F5", "destination": "F15"}, {"source": "MIC", "destination": "F15"},
+        {"source": "MIC", "destination": "F20"}]}})"));
     EXPECT_TRUE(k.ownsMapping());
     k.save({}, boot);
-    EXPECT_EQ(record(), (QVariantMap{{"boot", boot}, {"mappings", QVariantMap{}}}));
+    EXPECT_EQ(record(), recordOfF20On({}));
     EXPECT_EQ(defaults.value(MicrophoneKey::ownershipKey), QVariant(false));
 }
 

@@ -1,106 +1,85 @@
 #include "SimulatedInputDevices.h"
 
-#include "HIDUsages.h"
-
 #include <linux/input-event-codes.h>
 
 namespace {
 
 class SimulatedHandle final : public InputDevice {
 public:
-    SimulatedHandle(SimulatedKernel& kernel, int event, quint32 inputNumber)
+    SimulatedHandle(SimulatedKernel& kernel, int event)
         : m_kernel(kernel)
         , m_event(event)
-        , m_inputNumber(inputNumber) {
-        m_keys = present()->keys;
-        m_hidDevice = present()->hidDevice;
-    }
+        , m_opened(kernel.events.at(event)) {}
 
     std::optional<quint32> inputNumber() const override {
-        return present() ? std::optional<quint32>(m_inputNumber) : std::nullopt;
+        return present() ? std::optional<quint32>(m_opened.inputNumber) : std::nullopt;
     }
-
-    QString keymapOwner() const override { return m_hidDevice; }
-
-    bool hasKey(unsigned keyCode) const override { return m_keys.count(keyCode) > 0; }
+    QString keymapOwner() const override { return m_opened.hidDevice; }
+    bool hasKey(unsigned keyCode) const override { return m_opened.keys.count(keyCode) > 0; }
 
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
-        call();
+        SimulatedDevice* device = nullptr;
+        const Status status = find(scancode, device);
         ++m_kernel.keymapReads;
-        SimulatedDevice* device = present();
-        if (!device)
-            return Status::gone;
-        device = m_kernel.keymapHolder(*device);
-        const auto found = device->keymap.find(scancode);
-        if (found == device->keymap.end())
-            return Status::unmapped;
-        keyCode = found->second;
-        return Status::ok;
+        if (status == Status::ok)
+            keyCode = device->keymap.at(scancode);
+        return status;
     }
 
     Status setKeyCode(quint32 scancode, unsigned keyCode) override {
-        call();
+        SimulatedDevice* device = nullptr;
+        const Status status = find(scancode, device);
         ++m_kernel.keymapWrites;
-        SimulatedDevice* device = present();
-        if (!device)
-            return Status::gone;
-        device = m_kernel.keymapHolder(*device);
-        const auto found = device->keymap.find(scancode);
-        if (found == device->keymap.end())
-            return Status::unmapped;
-        if (device->refuseWrites > 0) {
-            --device->refuseWrites;
+        if (status != Status::ok)
+            return status;
+        if (device->refuseWrites > 0 && device->refuseWrites--)
             return Status::failed;
-        }
-        if (device->dropWrites > 0) {
-            --device->dropWrites;
+        if (device->dropWrites > 0 && device->dropWrites--)
             return Status::ok;
-        }
-        found->second = keyCode;
+        device->keymap.at(scancode) = keyCode;
         return Status::ok;
     }
 
 private:
-    void call() {
+    // The keymap holding the scancode, after the test's hook has run.
+    Status find(quint32 scancode, SimulatedDevice*& holder) {
         if (m_kernel.beforeKeymapCall)
             m_kernel.beforeKeymapCall();
+        SimulatedDevice* device = present();
+        if (!device)
+            return Status::gone;
+        holder = m_kernel.keymapHolder(*device);
+        return holder->keymap.count(scancode) ? Status::ok : Status::unmapped;
     }
 
     // The device while it is still the one this handle opened.
     SimulatedDevice* present() const {
         const auto found = m_kernel.events.find(m_event);
-        if (found == m_kernel.events.end() || found->second.inputNumber != m_inputNumber)
-            return nullptr;
-        return &found->second;
+        return found != m_kernel.events.end() && found->second.inputNumber == m_opened.inputNumber
+                   ? &found->second
+                   : nullptr;
     }
 
     SimulatedKernel& m_kernel;
     int m_event;
-    quint32 m_inputNumber;
-    std::set<unsigned> m_keys;
-    QString m_hidDevice;
+    SimulatedDevice m_opened;
 };
 
-std::map<quint32, unsigned> hidKeymap(std::initializer_list<quint64> usages) {
-    std::map<quint32, unsigned> keymap;
+SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
+                           std::initializer_list<quint64> usages) {
+    SimulatedDevice device;
+    device.inputNumber = inputNumber;
+    device.keys = std::move(keys);
     for (quint64 usage : usages)
-        keymap[*HIDUsages::scancode(usage)] = *HIDUsages::defaultKeyCode(usage);
-    return keymap;
+        device.keymap[*HIDUsages::scancode(usage)] = *HIDUsages::defaultKeyCode(usage);
+    return device;
 }
 
-constexpr quint64 keyboardPage = quint64(0x07) << 32;
-constexpr quint64 consumerPage = quint64(0x0C) << 32;
+constexpr quint64 volumeUp = 0xC000000E9;
 
 } // namespace
 
-int SimulatedKernel::plug(SimulatedDevice device) {
-    const int event = m_nextEvent++;
-    events[event] = std::move(device);
-    return event;
-}
-
 void SimulatedKernel::unplug(quint32 inputNumber) {
-    // Unplugging takes every node of the HID device with it.
     const SimulatedDevice* unplugged = device(inputNumber);
     const QString hid = unplugged ? unplugged->hidDevice : QString();
     std::erase_if(events, [&](const auto& e) {
@@ -117,10 +96,8 @@ SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
 }
 
 SimulatedDevice* SimulatedKernel::keymapHolder(SimulatedDevice& device) {
-    if (device.hidDevice.isEmpty())
-        return &device;
     for (auto& [event, other] : events) {
-        if (other.hidDevice == device.hidDevice)
+        if (!device.hidDevice.isEmpty() && other.hidDevice == device.hidDevice)
             return &other;
     }
     return &device;
@@ -139,62 +116,47 @@ std::unique_ptr<InputDevice> SimulatedInputDevices::open(const QString& node,
                                                          OpenFailure& failure) {
     const int event = node.mid(QStringLiteral("/dev/input/event").size()).toInt();
     const auto found = m_kernel.events.find(event);
-    if (found == m_kernel.events.end()) {
-        failure = OpenFailure::gone;
+    failure = found == m_kernel.events.end() ? OpenFailure::gone
+              : found->second.denied         ? OpenFailure::denied
+                                             : OpenFailure::none;
+    if (failure != OpenFailure::none)
         return nullptr;
-    }
-    if (found->second.denied) {
-        failure = OpenFailure::denied;
-        return nullptr;
-    }
-    failure = OpenFailure::none;
-    return std::make_unique<SimulatedHandle>(m_kernel, event, found->second.inputNumber);
+    return std::make_unique<SimulatedHandle>(m_kernel, event);
 }
 
 namespace SimulatedDevices {
 
 SimulatedDevice keyboard(quint32 inputNumber) {
-    SimulatedDevice device;
-    device.inputNumber = inputNumber;
-    for (unsigned code : {KEY_Q,       KEY_W, KEY_E,  KEY_R,   KEY_T,   KEY_Y,
-                          KEY_U,       KEY_I, KEY_O,  KEY_P,   KEY_A,   KEY_S,
-                          KEY_D,       KEY_F, KEY_G,  KEY_H,   KEY_J,   KEY_K,
-                          KEY_L,       KEY_Z, KEY_X,  KEY_C,   KEY_V,   KEY_B,
-                          KEY_N,       KEY_M, KEY_F5, KEY_F15, KEY_F20, KEY_VOICECOMMAND,
-                          KEY_VOLUMEUP})
-        device.keys.insert(code);
-    device.keymap = hidKeymap({keyboardPage | 0x04, keyboardPage | 0x3E, keyboardPage | 0x6A,
-                               keyboardPage | 0x6F, consumerPage | 0xCF, consumerPage | 0xE9});
-    return device;
+    std::set<unsigned> keys = {KEY_F5, KEY_F15, KEY_F20, KEY_VOICECOMMAND, KEY_VOLUMEUP};
+    for (auto [first, last] : {std::pair{KEY_Q, KEY_P}, {KEY_A, KEY_L}, {KEY_Z, KEY_M}}) {
+        for (unsigned code = first; code <= unsigned(last); ++code)
+            keys.insert(code);
+    }
+    return withKeymap(inputNumber, keys,
+                      {0x700000004, MicrophoneMapping::keyboardF5,
+                       MicrophoneMapping::legacyDestination, MicrophoneMapping::destination,
+                       MicrophoneMapping::source, volumeUp});
 }
 
 SimulatedDevice consumerControl(quint32 inputNumber) {
-    SimulatedDevice device;
-    device.inputNumber = inputNumber;
-    device.keys = {KEY_VOICECOMMAND, KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE};
-    device.keymap = hidKeymap(
-        {consumerPage | 0xCF, consumerPage | 0xE9, consumerPage | 0xEA, consumerPage | 0xE2});
-    return device;
+    return withKeymap(inputNumber, {KEY_VOICECOMMAND, KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE},
+                      {MicrophoneMapping::source, volumeUp, 0xC000000EA, 0xC000000E2});
 }
 
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber) {
-    const QString hid = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
     SimulatedDevice keys = keyboard(keyboardNumber);
     keys.keys.erase(KEY_VOICECOMMAND);
     keys.keys.erase(KEY_VOLUMEUP);
-    keys.hidDevice = hid;
+    keys.hidDevice = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
     SimulatedDevice consumer = consumerControl(consumerNumber);
     consumer.keymap = keys.keymap; // never used: the keyboard node holds the keymap
-    consumer.hidDevice = hid;
+    consumer.hidDevice = keys.hidDevice;
     kernel.plug(keys);
     kernel.plug(consumer);
 }
 
 SimulatedDevice mouse(quint32 inputNumber) {
-    SimulatedDevice device;
-    device.inputNumber = inputNumber;
-    device.keys = {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE};
-    return device;
+    return withKeymap(inputNumber, {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE}, {});
 }
 
 SimulatedDevice builtInKeyboard(quint32 inputNumber) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "HIDKeyboardMappingStore.h"
+#include "HIDUsages.h"
 #include "InputDevices.h"
+#include "ZedazidEdize.h"
 
 #include <QString>
 #include <functional>
@@ -20,15 +23,17 @@ struct SimulatedDevice {
     int dropWrites = 0;   // the next this many writes succeed but change nothing
 };
 
-class SimulatedKernel {
-public:
-    // Adds a device as the next eventN and returns N.
-    int plug(SimulatedDevice device);
+struct SimulatedKernel {
+    // Adds a device as the next eventN.
+    void plug(SimulatedDevice device) { events[m_nextEvent++] = std::move(device); }
     // Removes the device, and every other node of its HID device.
     void unplug(quint32 inputNumber);
     SimulatedDevice* device(quint32 inputNumber);
     // The device whose keymap the given one uses: the first of its HID device's nodes.
     SimulatedDevice* keymapHolder(SimulatedDevice& device);
+    unsigned& keyCode(quint32 inputNumber, quint64 usage) {
+        return keymapHolder(*device(inputNumber))->keymap.at(*HIDUsages::scancode(usage));
+    }
 
     std::map<int, SimulatedDevice> events; // eventN -> device
     bool listingFails = false;
@@ -45,7 +50,6 @@ class SimulatedInputDevices final : public InputDevices {
 public:
     explicit SimulatedInputDevices(SimulatedKernel& kernel)
         : m_kernel(kernel) {}
-
     std::optional<QStringList> nodes() override;
     std::unique_ptr<InputDevice> open(const QString& node, OpenFailure& failure) override;
 
@@ -55,17 +59,41 @@ private:
 
 // Devices as the kernel's HID driver sets them up.
 namespace SimulatedDevices {
-
 // A full keyboard with the microphone key: letters, F keys, consumer keys.
 SimulatedDevice keyboard(quint32 inputNumber);
 // The consumer-control half of a keyboard: only consumer keys.
 SimulatedDevice consumerControl(quint32 inputNumber);
-// The two halves of one HID keyboard: a keyboard node and a consumer-control node
-// that share one keymap.
+// The two halves of one HID keyboard, sharing the keyboard node's keymap.
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber);
 // A mouse: buttons, no keymap.
 SimulatedDevice mouse(quint32 inputNumber);
 // A laptop's built-in keyboard: letters, but scancodes that are not HID usages.
 SimulatedDevice builtInKeyboard(quint32 inputNumber);
-
 } // namespace SimulatedDevices
+
+// Shared by the keyboard tests.
+namespace KeyboardTest {
+
+constexpr quint64 micKey = MicrophoneMapping::source;
+constexpr quint64 f5 = MicrophoneMapping::keyboardF5;
+constexpr quint64 f15 = MicrophoneMapping::legacyDestination;
+constexpr quint64 f20 = MicrophoneMapping::destination;
+
+inline const QString cannotReadDevices =
+    QStringLiteral("Cannot read keyboard devices. Use Control-Option-Space to record.");
+inline const QString couldNotChange = QStringLiteral(
+    "macOS could not change the microphone key. Use Control-Option-Space to record.");
+inline const QString disconnected =
+    QStringLiteral("A keyboard disconnected during setup. Try again.");
+
+// The sentence a call throws, or a marker when it throws nothing.
+template <typename F> QString thrownBy(F&& f) {
+    try {
+        f();
+    } catch (const ZedazidEdize& error) {
+        return error.errorDescription().value_or(QString());
+    }
+    return QStringLiteral("(nothing thrown)");
+}
+
+} // namespace KeyboardTest
