@@ -2,7 +2,6 @@
 // the service can give the client arrives as the sentence the user should read.
 
 #include "LocalizedError.h"
-#include "MalformedMedia.h"
 #include "Polling.h"
 #include "ServiceAddress.h"
 #include "ServiceHttp.h"
@@ -12,11 +11,7 @@
 #include "TranscriptionContract.h"
 #include "WaitUntil.h"
 
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <future>
 #include <memory>
@@ -25,12 +20,13 @@ namespace {
 
 constexpr auto replyLimit = std::chrono::seconds(120);
 const QString tooLong = QStringLiteral("Keep each recording under three minutes.");
-const QString busy = QStringLiteral("Wispen is busy. Try again in a moment.");
-const QString unavailable =
-    QStringLiteral("Dictation is temporarily unavailable. Try again shortly.");
 
 QByteArray bytes(const std::string& text) {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QByteArray silence() {
+    return bytes(TestMedia::read(SharedMedia::silenceFile()));
 }
 
 // Sends `audio` with a fresh client to the service at `baseUrl` and returns the
@@ -65,54 +61,36 @@ protected:
 
 std::unique_ptr<ServiceProcess> ServiceClientTest::service;
 
-TEST_F(ServiceClientTest, SpeechComesBackAsItsWords) {
+TEST_F(ServiceClientTest, SpeechComesBackAsItsWordsAndSilenceAsNothing) {
     EXPECT_EQ(transcribe(service->baseUrl(), bytes(TestMedia::read(SharedMedia::sentenceFile(4)))),
               QString::fromStdString(SharedMedia::sentences()[4]));
+    EXPECT_EQ(transcribe(service->baseUrl(), silence()), QString());
 }
 
-TEST_F(ServiceClientTest, SilenceComesBackAsAnEmptyTranscript) {
-    EXPECT_EQ(transcribe(service->baseUrl(), bytes(TestMedia::read(SharedMedia::silenceFile()))),
-              QString());
-}
-
-TEST_F(ServiceClientTest, UndecodableAndOverlongAudioReadAsTheThreeMinuteSentence) {
-    for (const auto& malformed : MalformedMedia::cases()) {
-        if (malformed.bytes.empty())
-            continue; // the client refuses empty audio itself
-        EXPECT_EQ(transcribe(service->baseUrl(), bytes(malformed.bytes)), tooLong)
-            << malformed.name;
+TEST_F(ServiceClientTest, UndecodableAndLargestAudioReadAsTheThreeMinuteSentence) {
+    for (const auto& [name, audio] : SharedMedia::malformed()) {
+        if (!audio.empty()) { // the client refuses empty audio itself
+            EXPECT_EQ(transcribe(service->baseUrl(), bytes(audio)), tooLong) << name;
+        }
     }
-    EXPECT_EQ(transcribe(service->baseUrl(),
-                         bytes(TestMedia::read(SharedMedia::media().silence(181.5, "overlong")))),
-              tooLong);
-}
-
-TEST_F(ServiceClientTest, TheLargestRecordingTheClientSendsIsReadWhole) {
     // 3 MiB of bytes that are all slashes in Base64: the client's longest body. The
     // service reads it and finds no audio in it, rather than refusing its size.
-    const QByteArray largest(TranscriptionContract::maximumBytes, '\xff');
-    EXPECT_EQ(transcribe(service->baseUrl(), largest), tooLong);
+    EXPECT_EQ(
+        transcribe(service->baseUrl(), QByteArray(TranscriptionContract::maximumBytes, '\xff')),
+        tooLong);
 }
 
 TEST_F(ServiceClientTest, AFullServiceReadsAsBusy) {
     // Nearly three minutes of audio keep the only worker busy for a while.
-    const std::string body =
-        ServiceHttp::body(TestMedia::read(SharedMedia::media().silence(170, "client-long")));
-    auto occupying = std::async(std::launch::async, [port = service->port(), body] {
-        httplib::Client client("127.0.0.1", port);
-        client.set_read_timeout(replyLimit);
-        return client.Post("/api/transcribe", body, "application/json");
+    auto occupying = std::async(std::launch::async, [port = service->port()] {
+        return ServiceHttp::post(
+            port, ServiceHttp::body(TestMedia::read(SharedMedia::media().silence(170, "long"))));
     });
-    httplib::Client health("127.0.0.1", service->port());
     ASSERT_TRUE(Polling::until(std::chrono::seconds(30), [&] {
-        const auto reply = health.Get("/healthz");
-        return reply && QJsonDocument::fromJson(QByteArray::fromStdString(reply->body))
-                                .object()
-                                .value("working")
-                                .toInt() == 1;
+        return ServiceHttp::health(service->port(), "working") == 1;
     }));
-    EXPECT_EQ(transcribe(service->baseUrl(), bytes(TestMedia::read(SharedMedia::silenceFile()))),
-              busy);
+    EXPECT_EQ(transcribe(service->baseUrl(), silence()),
+              QStringLiteral("Wispen is busy. Try again in a moment."));
     const auto occupied = occupying.get();
     ASSERT_TRUE(occupied);
     EXPECT_EQ(occupied->status, 200);
@@ -120,9 +98,16 @@ TEST_F(ServiceClientTest, AFullServiceReadsAsBusy) {
 
 TEST_F(ServiceClientTest, AServiceWithoutARecogniserReadsAsUnavailable) {
     ServiceProcess withoutModel({"--model", "/nonexistent/model"});
-    EXPECT_EQ(
-        transcribe(withoutModel.baseUrl(), bytes(TestMedia::read(SharedMedia::silenceFile()))),
-        unavailable);
+    const auto health = httplib::Client("127.0.0.1", withoutModel.port()).Get("/healthz");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 503);
+    EXPECT_EQ(transcribe(withoutModel.baseUrl(), silence()),
+              QStringLiteral("Dictation is temporarily unavailable. Try again shortly."));
+    // A body that is not the expected JSON is still a bad request.
+    const auto bad = ServiceHttp::post(withoutModel.port(), "{}");
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->status, 400);
+    EXPECT_EQ(withoutModel.stop(), 0) << "a termination request ends it cleanly";
 }
 
 } // namespace

@@ -6,10 +6,8 @@
 #include "SharedMedia.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
@@ -19,66 +17,45 @@
 
 namespace {
 
-constexpr auto replyLimit = std::chrono::seconds(60);
 constexpr const char* apiKey = "test-key-123";
 
-// A speech server answering POST /base/v1/audio/transcriptions with a set status
-// and body, keeping what it received.
-class UpstreamServer {
-public:
+// A speech server answering POST /base/v1/audio/transcriptions with `status` and
+// `body`, keeping what it received; every field is guarded by `mutex`.
+struct UpstreamServer {
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    std::mutex mutex;
+    int status = 200;
+    std::string body;
+    int requests = 0;
+    httplib::MultipartFormData file;
+    std::string model;
+    std::string authorization;
+
     UpstreamServer() {
-        m_server.Post("/base/v1/audio/transcriptions",
-                      [this](const httplib::Request& request, httplib::Response& response) {
-                          std::lock_guard lock(m_mutex);
-                          ++m_requests;
-                          m_file = request.get_file_value("file");
-                          m_model = request.get_file_value("model").content;
-                          m_authorization = request.get_header_value("Authorization");
-                          response.status = m_status;
-                          response.set_content(m_body, "application/json");
-                      });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        server.Post("/base/v1/audio/transcriptions",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        std::lock_guard lock(mutex);
+                        ++requests;
+                        file = request.get_file_value("file");
+                        model = request.get_file_value("model").content;
+                        authorization = request.get_header_value("Authorization");
+                        response.status = status;
+                        response.set_content(body, "application/json");
+                    });
+        port = server.bind_to_any_port("127.0.0.1");
+        thread = std::thread([this] { server.listen_after_bind(); });
     }
     ~UpstreamServer() {
-        m_server.stop();
-        m_thread.join();
+        server.stop();
+        thread.join();
     }
-
-    void answer(int status, const std::string& body) {
-        std::lock_guard lock(m_mutex);
-        m_status = status;
-        m_body = body;
+    void answer(int newStatus, const std::string& newBody) {
+        std::lock_guard lock(mutex);
+        status = newStatus;
+        body = newBody;
     }
-    std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/base/"; }
-    int requests() {
-        std::lock_guard lock(m_mutex);
-        return m_requests;
-    }
-    httplib::MultipartFormData file() {
-        std::lock_guard lock(m_mutex);
-        return m_file;
-    }
-    std::string model() {
-        std::lock_guard lock(m_mutex);
-        return m_model;
-    }
-    std::string authorization() {
-        std::lock_guard lock(m_mutex);
-        return m_authorization;
-    }
-
-private:
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
-    std::mutex m_mutex;
-    int m_status = 200;
-    std::string m_body;
-    int m_requests = 0;
-    httplib::MultipartFormData m_file;
-    std::string m_model;
-    std::string m_authorization;
 };
 
 class ServiceForwardingTest : public ::testing::Test {
@@ -86,19 +63,14 @@ protected:
     static void SetUpTestSuite() {
         upstream = std::make_unique<UpstreamServer>();
         service = std::make_unique<ServiceProcess>(
-            std::vector<std::string>{"--forward", upstream->baseUrl(), "--forward-model",
-                                     "tiny-test-model"},
+            std::vector<std::string>{
+                "--forward", "http://127.0.0.1:" + std::to_string(upstream->port) + "/base/",
+                "--forward-model", "tiny-test-model"},
             std::map<std::string, std::string>{{"WISPEN_FORWARD_API_KEY", apiKey}});
     }
     static void TearDownTestSuite() {
         service.reset();
         upstream.reset();
-    }
-
-    static httplib::Result post(const std::string& audio) {
-        httplib::Client client("127.0.0.1", service->port());
-        client.set_read_timeout(replyLimit);
-        return client.Post("/api/transcribe", ServiceHttp::body(audio), "application/json");
     }
 
     static std::unique_ptr<UpstreamServer> upstream;
@@ -111,27 +83,33 @@ std::unique_ptr<ServiceProcess> ServiceForwardingTest::service;
 TEST_F(ServiceForwardingTest, TheRecordingGoesUpstreamAsItCameAndTheTextComesBack) {
     upstream->answer(200, R"({"text":"  forwarded words \n"})");
     const std::string audio = TestMedia::read(SharedMedia::sentenceFile(5));
-    const auto reply = post(audio);
+    const auto reply = ServiceHttp::post(service->port(), ServiceHttp::body(audio));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 200);
     EXPECT_EQ(reply->body, R"({"text":"forwarded words"})");
-    EXPECT_EQ(upstream->file().content, audio);
-    EXPECT_EQ(upstream->file().content_type, "audio/mp4");
-    EXPECT_FALSE(upstream->file().filename.empty());
-    EXPECT_EQ(upstream->model(), "tiny-test-model");
-    EXPECT_EQ(upstream->authorization(), std::string("Bearer ") + apiKey);
+    std::lock_guard lock(upstream->mutex);
+    EXPECT_EQ(upstream->file.content, audio);
+    EXPECT_EQ(upstream->file.content_type, "audio/mp4");
+    EXPECT_FALSE(upstream->file.filename.empty());
+    EXPECT_EQ(upstream->model, "tiny-test-model");
+    EXPECT_EQ(upstream->authorization, std::string("Bearer ") + apiKey);
 }
 
 TEST_F(ServiceForwardingTest, UndecodableAudioIsRefusedWithoutBotheringUpstream) {
-    const int before = upstream->requests();
-    const auto reply = post(std::string(5000, 'x'));
+    const auto requests = [] {
+        std::lock_guard lock(upstream->mutex);
+        return upstream->requests;
+    };
+    const int before = requests();
+    const auto reply =
+        ServiceHttp::post(service->port(), ServiceHttp::body(std::string(5000, 'x')));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 422);
-    EXPECT_EQ(upstream->requests(), before);
+    EXPECT_EQ(requests(), before);
 }
 
 TEST_F(ServiceForwardingTest, UpstreamAnswersMapToTheStatusesTheApplicationReads) {
-    const std::string audio = TestMedia::read(SharedMedia::silenceFile());
+    const std::string body = ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile()));
     const std::vector<std::tuple<int, std::string, int>> cases = {
         {429, R"({"error":"slow down"})", 429},
         {503, "", 503},
@@ -140,65 +118,42 @@ TEST_F(ServiceForwardingTest, UpstreamAnswersMapToTheStatusesTheApplicationReads
         {200, R"({"transcript":"wrong member"})", 502},
         {200, "not json", 502},
     };
-    for (const auto& [upstreamStatus, body, expected] : cases) {
-        upstream->answer(upstreamStatus, body);
-        const auto reply = post(audio);
+    for (const auto& [upstreamStatus, answer, expected] : cases) {
+        upstream->answer(upstreamStatus, answer);
+        const auto reply = ServiceHttp::post(service->port(), body);
         ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->status, expected) << upstreamStatus << " " << body;
+        EXPECT_EQ(reply->status, expected) << upstreamStatus << " " << answer;
     }
 }
 
-TEST_F(ServiceForwardingTest, AnUnreachableUpstreamIsUnavailable) {
-    // A port that was free a moment ago: bound, looked up and closed again.
-    int closedPort = 0;
-    {
-        const int probe = socket(AF_INET, SOCK_STREAM, 0);
+TEST_F(ServiceForwardingTest, AClosedOrSilentUpstreamIsUnavailableWithinTheTimeLimit) {
+    for (const bool listening : {false, true}) {
+        SCOPED_TRACE(listening ? "listening but never accepting" : "closed port");
+        const int upstreamSocket = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        closedPort = ntohs(address.sin_port);
-        close(probe);
+        ASSERT_EQ(bind(upstreamSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(getsockname(upstreamSocket, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        if (listening)
+            ASSERT_EQ(listen(upstreamSocket, 4), 0);
+        else
+            close(upstreamSocket);
+        ServiceProcess forwarding({"--forward",
+                                   "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+                                   "--time-limit", "2"});
+        const auto reply = ServiceHttp::post(
+            forwarding.port(), ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile())));
+        if (listening)
+            close(upstreamSocket);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 503);
     }
-    ServiceProcess forwarding({"--forward", "http://127.0.0.1:" + std::to_string(closedPort)});
-    httplib::Client client("127.0.0.1", forwarding.port());
-    client.set_read_timeout(replyLimit);
-    const auto reply = client.Post("/api/transcribe",
-                                   ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile())),
-                                   "application/json");
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 503);
-}
-
-TEST_F(ServiceForwardingTest, ASilentUpstreamIsAbandonedAtTheTimeLimit) {
-    // Listens but never accepts: connections are taken by the system and never answered.
-    const int silent = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(silent, 4), 0);
-    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-
-    ServiceProcess forwarding({"--forward",
-                               "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-                               "--time-limit", "2"});
-    httplib::Client client("127.0.0.1", forwarding.port());
-    client.set_read_timeout(replyLimit);
-    const auto reply = client.Post("/api/transcribe",
-                                   ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile())),
-                                   "application/json");
-    close(silent);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 503);
 }
 
 TEST_F(ServiceForwardingTest, ThePrivacyPageNamesWhereTheAudioGoes) {
-    httplib::Client client("127.0.0.1", service->port());
-    const auto page = client.Get("/privacy");
+    const auto page = httplib::Client("127.0.0.1", service->port()).Get("/privacy");
     ASSERT_TRUE(page);
     EXPECT_NE(page->body.find("http://127.0.0.1:"), std::string::npos);
     EXPECT_EQ(page->body.find("never leave this computer"), std::string::npos);

@@ -1,10 +1,12 @@
 #include "ServiceHttp.h"
 
 #include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,24 +15,32 @@ std::string ServiceHttp::base64(const std::string& bytes) {
     return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64().toStdString();
 }
 
-std::string ServiceHttp::body(const std::string& audio, bool escapeSlashes,
-                              const std::string& mimeType) {
-    std::string text = base64(audio);
-    std::string type = mimeType;
-    if (escapeSlashes) {
-        auto escape = [](const std::string& plain) {
-            std::string escaped;
-            for (const char c : plain) {
-                if (c == '/')
-                    escaped += '\\';
-                escaped += c;
-            }
-            return escaped;
-        };
-        text = escape(text);
-        type = escape(type);
+std::string ServiceHttp::body(const std::string& audio, bool escapeSlashes) {
+    const std::string plain = R"({"audio":")" + base64(audio) + R"(","mimeType":"audio/mp4"})";
+    std::string json;
+    for (const char c : plain) {
+        if (escapeSlashes && c == '/')
+            json += '\\';
+        json += c;
     }
-    return "{\"audio\":\"" + text + "\",\"mimeType\":\"" + type + "\"}";
+    return json;
+}
+
+httplib::Result ServiceHttp::post(int port, const std::string& body,
+                                  const httplib::Headers& headers) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(std::chrono::seconds(120));
+    return client.Post("/api/transcribe", headers, body, "application/json");
+}
+
+int ServiceHttp::health(int port, const char* member) {
+    const auto reply = httplib::Client("127.0.0.1", port).Get("/healthz");
+    if (!reply)
+        return -1;
+    return QJsonDocument::fromJson(QByteArray::fromStdString(reply->body))
+        .object()
+        .value(member)
+        .toInt(-1);
 }
 
 ServiceHttp::RawConnection::RawConnection(int port) {
@@ -49,8 +59,7 @@ ServiceHttp::RawConnection::~RawConnection() {
 }
 
 bool ServiceHttp::RawConnection::send(const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
         const ssize_t count = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (count <= 0)
             return false;
@@ -59,54 +68,30 @@ bool ServiceHttp::RawConnection::send(const std::string& bytes) {
     return true;
 }
 
-std::string ServiceHttp::RawConnection::receiveUntilClosed(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::string received;
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+ServiceHttp::RawConnection::Received
+ServiceHttp::RawConnection::receive(std::chrono::seconds limit) {
+    const timeval wait{static_cast<time_t>(limit.count()), 0};
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    Received received;
+    char buffer[4096];
+    for (ssize_t count; (count = recv(m_fd, buffer, sizeof buffer, 0)) != 0;) {
+        if (count < 0) {
+            received.closed = errno != EAGAIN && errno != EWOULDBLOCK;
             return received;
-        pollfd entry{m_fd, POLLIN, 0};
-        if (poll(&entry, 1, static_cast<int>(left.count())) <= 0)
-            return received;
-        char buffer[4096];
-        const ssize_t count = recv(m_fd, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return received;
-        received.append(buffer, static_cast<std::size_t>(count));
+        }
+        received.text.append(buffer, static_cast<std::size_t>(count));
     }
-}
-
-bool ServiceHttp::RawConnection::closedWithin(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd entry{m_fd, POLLIN, 0};
-        if (poll(&entry, 1, static_cast<int>(left.count())) <= 0)
-            return false;
-        char buffer[4096];
-        const ssize_t count = recv(m_fd, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return true;
-    }
+    received.closed = true;
+    return received;
 }
 
 int ServiceHttp::statusOf(const std::string& reply) {
-    if (!reply.starts_with("HTTP/1.1 ") || reply.size() < 12)
-        return 0;
-    return std::stoi(reply.substr(9, 3));
+    return reply.starts_with("HTTP/1.1 ") && reply.size() >= 12 ? std::stoi(reply.substr(9, 3)) : 0;
 }
 
 std::string ServiceHttp::postHeaders(std::size_t contentLength, const std::string& requestId) {
-    std::string headers = "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                          "Content-Type: application/json\r\n"
-                          "Content-Length: " +
-                          std::to_string(contentLength) + "\r\n";
-    if (!requestId.empty())
-        headers += "X-Request-ID: " + requestId + "\r\n";
-    return headers + "\r\n";
+    return "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+           "Content-Length: " +
+           std::to_string(contentLength) + "\r\n" +
+           (requestId.empty() ? "" : "X-Request-ID: " + requestId + "\r\n") + "\r\n";
 }

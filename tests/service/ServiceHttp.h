@@ -1,18 +1,25 @@
 #pragma once
 
+#include <httplib.h>
+
 #include <chrono>
 #include <string>
 
-// Building transcription requests and talking to the service below the level of an
-// HTTP client library, for what a well-behaved client never sends.
+// Building transcription requests and sending them, through an HTTP client library
+// or below it for what a well-behaved client never sends.
 namespace ServiceHttp {
 
 // The JSON body for `audio`, optionally with every slash escaped as the
 // application's JSON writer may do.
-std::string body(const std::string& audio, bool escapeSlashes = false,
-                 const std::string& mimeType = "audio/mp4");
+std::string body(const std::string& audio, bool escapeSlashes = false);
 
 std::string base64(const std::string& bytes);
+
+// POST /api/transcribe to the service on `port`, waiting up to two minutes for the reply.
+httplib::Result post(int port, const std::string& body, const httplib::Headers& headers = {});
+
+// A whole-number member of the /healthz reply, or -1 when there is none.
+int health(int port, const char* member);
 
 // Opens a connection to 127.0.0.1:port; throws std::runtime_error on failure.
 class RawConnection {
@@ -25,11 +32,12 @@ public:
     // Sends all of `bytes`; false when the peer has closed.
     bool send(const std::string& bytes);
 
-    // Everything the peer sends until it closes the connection or `limit` passes.
-    std::string receiveUntilClosed(std::chrono::milliseconds limit);
-
-    // True when the peer closed the connection within `limit`.
-    bool closedWithin(std::chrono::milliseconds limit);
+    // Everything the peer sends until it closes the connection or sends nothing for `limit`.
+    struct Received {
+        std::string text;
+        bool closed = false;
+    };
+    Received receive(std::chrono::seconds limit);
 
 private:
     int m_fd = -1;
