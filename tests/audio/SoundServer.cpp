@@ -2,8 +2,6 @@
 
 #include "WaitUntil.h"
 
-#include <QProcessEnvironment>
-
 #include <csignal>
 
 namespace {
@@ -14,13 +12,8 @@ constexpr int serverStopTimeoutMs = 5000;
 
 } // namespace
 
-ToolResult runTool(const QString& program, const QStringList& arguments,
-                   const QStringList& environment) {
+ToolResult runTool(const QString& program, const QStringList& arguments) {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& entry : environment)
-        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
-    process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     if (!process.waitForFinished(toolTimeoutMs)) {
@@ -28,15 +21,14 @@ ToolResult runTool(const QString& program, const QStringList& arguments,
         process.waitForFinished();
         return {};
     }
-    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return {code, QString::fromUtf8(process.readAll())};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAll())};
 }
 
 PrivateSoundServer::PrivateSoundServer() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", m_dir.path());
-    env.insert("PULSE_RUNTIME_PATH", m_dir.path());
-    env.insert("PULSE_STATE_PATH", m_dir.path());
+    for (const char* name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH"})
+        env.insert(name, m_dir.path());
     env.insert("PULSE_SERVER", address());
     // Off the session bus: the desktop's server already holds its well-known name there.
     env.remove("DBUS_SESSION_BUS_ADDRESS");
@@ -45,10 +37,6 @@ PrivateSoundServer::PrivateSoundServer() {
     m_keepAlive.setProcessEnvironment(env);
     m_server.setStandardOutputFile(QProcess::nullDevice());
     m_server.setStandardErrorFile(m_dir.filePath("pulseaudio.log"));
-}
-
-PrivateSoundServer::~PrivateSoundServer() {
-    kill();
 }
 
 bool PrivateSoundServer::start(Input input) {
@@ -89,29 +77,11 @@ void PrivateSoundServer::kill() {
     }
 }
 
-void PrivateSoundServer::freeze(bool frozen) {
+void PrivateSoundServer::signal(int number) {
     if (m_server.state() != QProcess::NotRunning)
-        ::kill(static_cast<pid_t>(m_server.processId()), frozen ? SIGSTOP : SIGCONT);
-}
-
-QString PrivateSoundServer::address() const {
-    return "unix:" + m_dir.filePath("native");
+        ::kill(static_cast<pid_t>(m_server.processId()), number);
 }
 
 ToolResult PrivateSoundServer::pactl(const QStringList& arguments) const {
     return runTool("pactl", QStringList{"--server=" + address()} + arguments);
-}
-
-ScopedEnvironment::ScopedEnvironment(const char* name, const QByteArray& value)
-    : m_name(name)
-    , m_wasSet(qEnvironmentVariableIsSet(name))
-    , m_previous(qgetenv(name)) {
-    qputenv(name, value);
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    if (m_wasSet)
-        qputenv(m_name, m_previous);
-    else
-        qunsetenv(m_name);
 }
