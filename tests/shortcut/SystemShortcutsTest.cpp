@@ -25,6 +25,7 @@ constexpr std::uint32_t keysymF4 = 0xffc1;
 constexpr std::uint32_t keysymF20 = 0xffd1;
 constexpr std::uint32_t keysymHome = 0xff50;
 constexpr std::uint32_t keysymAudioMicMute = 0x1008ffb2;
+constexpr const char* mediaKeys = "org.gnome.settings-daemon.plugins.media-keys";
 
 using Entry = SystemShortcuts::Entry;
 
@@ -48,7 +49,6 @@ TEST_P(GnomeAccelerators, NameTheirKeyOrNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, GnomeAccelerators,
                          ::testing::Values(AcceleratorCase{"F20", keysymF20},
-                                           AcceleratorCase{"<Super>F20", keysymF20},
                                            AcceleratorCase{"<Primary><Shift>f20", keysymF20},
                                            AcceleratorCase{"XF86AudioMicMute", keysymAudioMicMute},
                                            AcceleratorCase{"AudioMicMute", keysymAudioMicMute},
@@ -57,8 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, GnomeAccelerators,
                                            AcceleratorCase{"disabled", std::nullopt},
                                            AcceleratorCase{"<Super", std::nullopt},
                                            AcceleratorCase{"<Super>", std::nullopt},
-                                           AcceleratorCase{"Super>F20", std::nullopt},
-                                           AcceleratorCase{"NotAKeyName", std::nullopt}));
+                                           AcceleratorCase{"Super>F20", std::nullopt}));
 
 TEST(KdeShortcutsFile, ActiveKeysAreEnabledAndDefaultsOfUnboundActionsDisabled) {
     const QString file = QStringLiteral("[$Version]\n"
@@ -86,31 +85,22 @@ TEST(KdeShortcutsFile, ActiveKeysAreEnabledAndDefaultsOfUnboundActionsDisabled) 
     EXPECT_EQ(SystemShortcutsFormat::kdeEntries(file), expected);
 }
 
-// GSettings keeps every value in memory for the whole test run; each test resets
-// what it changed.
+// GSettings keeps every value in memory for the whole test run; the fixture resets
+// the keys the tests change.
 class SystemShortcutsReaderOverGSettings : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(folder.isValid()); }
     void TearDown() override {
-        for (const char* id :
-             {"org.gnome.settings-daemon.plugins.media-keys", "org.gnome.desktop.wm.keybindings"}) {
-            GSettings* settings = g_settings_new(id);
-            GSettingsSchema* schema = nullptr;
-            g_object_get(settings, "settings-schema", &schema, nullptr);
-            gchar** keys = g_settings_schema_list_keys(schema);
-            for (gchar** key = keys; *key; ++key)
-                g_settings_reset(settings, *key);
-            g_strfreev(keys);
-            g_settings_schema_unref(schema);
-            g_object_unref(settings);
-        }
+        GSettings* settings = g_settings_new(mediaKeys);
+        for (const char* key : {"mic-mute", "custom-keybindings"})
+            g_settings_reset(settings, key);
+        g_object_unref(settings);
     }
 
-    static void setStrv(const char* id, const char* key,
-                        std::initializer_list<const char*> values) {
+    static void setStrv(const char* key, std::initializer_list<const char*> values) {
         std::vector<const char*> list(values);
         list.push_back(nullptr);
-        GSettings* settings = g_settings_new(id);
+        GSettings* settings = g_settings_new(mediaKeys);
         g_settings_set_strv(settings, key, list.data());
         g_object_unref(settings);
     }
@@ -128,32 +118,30 @@ TEST_F(SystemShortcutsReaderOverGSettings, ReadsEveryBindingOfTheInstalledSchema
         EXPECT_TRUE(contains(entries, expected)) << expected.keysym;
 }
 
-TEST_F(SystemShortcutsReaderOverGSettings, SeesTheMicrophoneKeyBoundByGnome) {
-    setStrv("org.gnome.settings-daemon.plugins.media-keys", "mic-mute", {"XF86AudioMicMute"});
-    EXPECT_TRUE(contains(SystemShortcutsReader(kdeFile()).list(), {true, keysymAudioMicMute}));
-    setStrv("org.gnome.settings-daemon.plugins.media-keys", "mic-mute", {});
-    EXPECT_FALSE(contains(SystemShortcutsReader(kdeFile()).list(), {true, keysymAudioMicMute}));
-}
+// Each source in turn: GNOME's media keys, a custom binding behind malformed
+// paths, KDE's file.
+TEST_F(SystemShortcutsReaderOverGSettings, SeesTheMicrophoneKeyWhereverItIsBound) {
+    const auto listed = [&](Entry entry) {
+        return contains(SystemShortcutsReader(kdeFile()).list(), entry);
+    };
+    setStrv("mic-mute", {"XF86AudioMicMute"});
+    EXPECT_TRUE(listed({true, keysymAudioMicMute}));
 
-TEST_F(SystemShortcutsReaderOverGSettings, ReadsCustomBindingsAndSkipsMalformedPaths) {
     const char* path = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/";
     GSettings* custom = g_settings_new_with_path(
         "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", path);
     g_settings_set_string(custom, "binding", "<Super>F20");
-    setStrv("org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings",
-            {"no-slashes", "//", path});
-    const std::vector<Entry> entries = SystemShortcutsReader(kdeFile()).list();
+    setStrv("custom-keybindings", {"no-slashes", "//", path});
+    EXPECT_TRUE(listed({true, keysymF20}));
     g_settings_reset(custom, "binding");
     g_object_unref(custom);
-    EXPECT_TRUE(contains(entries, {true, keysymF20}));
-}
+    EXPECT_FALSE(listed({true, keysymF20}));
 
-TEST_F(SystemShortcutsReaderOverGSettings, AddsKdeBindingsWhenItsFileExists) {
     QFile file(kdeFile());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("[kwin]\nMic=F20,none,Microphone\n");
     file.close();
-    EXPECT_TRUE(contains(SystemShortcutsReader(kdeFile()).list(), {true, keysymF20}));
+    EXPECT_TRUE(listed({true, keysymF20}));
 }
 
 TEST_F(SystemShortcutsReaderOverGSettings, UnreadableKdeFileCannotBeChecked) {
