@@ -34,8 +34,7 @@ const QString fallbackKeys = "ctrl+alt+space";
 const QStringList numAndCapsLock{"Num_Lock", "Caps_Lock"};
 using Keys = std::vector<bool>;
 
-class FakeSystemShortcuts final : public SystemShortcuts {
-public:
+struct FakeSystemShortcuts final : SystemShortcuts {
     std::vector<Entry> entries;
     bool unreadable = false;
     mutable int reads = 0;
