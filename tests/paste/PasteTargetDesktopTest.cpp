@@ -21,28 +21,20 @@
 
 namespace {
 
-constexpr int captureTimeoutMs = 5000;
-
-// Captures until the result satisfies `accept` or the time-out passes; returns the last
-// attempt and its failure.
-std::optional<PasteTarget> captureUntil(
-    std::optional<QString>& failure,
-    const std::function<bool(const std::optional<PasteTarget>&, const std::optional<QString>&)>&
-        accept) {
+// Captures until `accept` holds for an attempt; nothing when none did in time.
+// `failure` keeps the last attempt's reason.
+std::optional<PasteTarget>
+captureUntil(std::optional<QString>& failure,
+             const std::function<bool(const std::optional<PasteTarget>&)>& accept) {
     std::optional<PasteTarget> target;
-    pollUntil(
-        [&] {
-            target = PasteTarget::capture(failure);
-            return accept(target, failure);
-        },
-        captureTimeoutMs);
-    return target;
+    const bool accepted = pollUntil([&] { return accept(target = PasteTarget::capture(failure)); });
+    return accepted ? target : std::nullopt;
 }
 
-// The failure capture settles on, or the success it could not avoid.
+// The failure capture settles on, or the last one when it never settles on `expected`.
 std::optional<QString> captureFailure(const QString& expected) {
     std::optional<QString> failure;
-    captureUntil(failure, [&](const auto&, const auto& reason) { return reason == expected; });
+    captureUntil(failure, [&](const auto&) { return failure == expected; });
     return failure;
 }
 
@@ -52,175 +44,114 @@ std::optional<PasteTarget> captureWithText(TargetApplication& application, const
     if (!application.focus(field) || !xdotool({"key", "--clearmodifiers", "ctrl+a", "BackSpace"}) ||
         (!text.isEmpty() && !xdotool({"type", "--delay", "5", text})))
         return std::nullopt;
-    const QString digest = PasteTarget::digestOf(text);
     std::optional<QString> failure;
-    std::optional<PasteTarget> target =
-        captureUntil(failure, [&](const auto& captured, const auto&) {
-            return captured && captured->pid() == application.pid() &&
-                   captured->contentDigest() == digest;
-        });
-    if (!target || target->pid() != application.pid() || target->contentDigest() != digest)
-        return std::nullopt;
-    return target;
+    return captureUntil(failure, [&](const auto& target) {
+        return target && target->pid() == application.pid() &&
+               target->contentDigest() == PasteTarget::digestOf(text);
+    });
 }
 
-// Holds a key down for the life of the value.
-class HeldKey {
-public:
-    explicit HeldKey(QString key)
-        : key_(std::move(key)) {
-        held_ = xdotool({"keydown", key_});
-    }
-    ~HeldKey() { xdotool({"keyup", key_}); }
-    bool isHeld() const { return held_; }
-
-private:
-    QString key_;
-    bool held_ = false;
-};
-
-// Switches accessibility off for the life of the value and always back on.
-class AccessibilitySwitchedOff {
-public:
-    AccessibilitySwitchedOff() { switched_ = AccessibilityStatus::setEnabled(false); }
-    ~AccessibilitySwitchedOff() { AccessibilityStatus::setEnabled(true); }
-    bool isOff() const { return switched_; }
-
-private:
-    bool switched_ = false;
-};
-
+// Our Qt and GTK applications, shared by the tests of each toolkit.
 class DesktopPaste : public testing::TestWithParam<QString> {
 protected:
     static void SetUpTestSuite() {
-        qt = new TargetApplication(QStringLiteral(WISPEN_QT_FIELDS_APP), {});
-        gtk = new TargetApplication(QStringLiteral("/usr/bin/python3"),
-                                    {QStringLiteral(WISPEN_PASTE_TEST_DIR "/gtk_fields.py")});
+        apps[0] = std::make_unique<TargetApplication>(WISPEN_QT_FIELDS_APP, QStringList());
+        apps[1] = std::make_unique<TargetApplication>(
+            "/usr/bin/python3", QStringList{WISPEN_PASTE_TEST_DIR "/gtk_fields.py"});
     }
-    static void TearDownTestSuite() {
-        delete qt;
-        delete gtk;
-        qt = gtk = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(qt->isReady());
-        ASSERT_TRUE(gtk->isReady());
-    }
+    static void TearDownTestSuite() { apps[0].reset(), apps[1].reset(); }
+    void SetUp() override { ASSERT_TRUE(apps[0]->isReady() && apps[1]->isReady()); }
 
-    TargetApplication& application() const { return GetParam() == "Qt" ? *qt : *gtk; }
-    TargetApplication& otherApplication() const { return GetParam() == "Qt" ? *gtk : *qt; }
+    TargetApplication& application() const { return *apps[GetParam() == "Gtk"]; }
+    TargetApplication& otherApplication() const { return *apps[GetParam() != "Gtk"]; }
 
-    static inline TargetApplication* qt = nullptr;
-    static inline TargetApplication* gtk = nullptr;
+    static inline std::unique_ptr<TargetApplication> apps[2];
 };
 
-TEST_P(DesktopPaste, CapturesTheLineAndTheMultiLineField) {
-    for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
-        const std::optional<PasteTarget> target =
-            captureWithText(application(), field, QStringLiteral("hello world"));
-        ASSERT_TRUE(target.has_value()) << field.toStdString();
+TEST_P(DesktopPaste, CapturesEachTextFieldEmptyOrNot) {
+    const std::pair<QString, QString> rows[] = {
+        {"line", "hello world"}, {"area", "hello world"}, {"line", ""}};
+    for (const auto& [field, text] : rows) {
+        SCOPED_TRACE(field.toStdString() + " holding \"" + text.toStdString() + '"');
+        const std::optional<PasteTarget> target = captureWithText(application(), field, text);
+        ASSERT_TRUE(target.has_value());
         EXPECT_TRUE(target->isStillFocused());
-        EXPECT_EQ(target->selection().caret, 11);
+        EXPECT_EQ(target->selection().caret, text.size());
     }
 }
 
-TEST_P(DesktopPaste, CapturesAnEmptyFieldWithTheDigestOfNoText) {
-    const std::optional<PasteTarget> target = captureWithText(application(), "line", QString());
-    ASSERT_TRUE(target.has_value());
-    EXPECT_EQ(target->contentDigest(),
-              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+TEST_P(DesktopPaste, RefusesThePasswordFieldAndAButton) {
+    const std::pair<QString, QString> rows[] = {{"secret", PasteTarget::passwordField},
+                                                {"button", PasteTarget::notTextField}};
+    for (const auto& [field, sentence] : rows) {
+        SCOPED_TRACE(field.toStdString());
+        ASSERT_TRUE(application().focus(field));
+        EXPECT_EQ(captureFailure(sentence), sentence);
+    }
 }
 
-TEST_P(DesktopPaste, RefusesThePasswordField) {
-    ASSERT_TRUE(application().focus("secret"));
-    EXPECT_EQ(captureFailure(PasteTarget::passwordField), PasteTarget::passwordField);
-}
-
-TEST_P(DesktopPaste, RefusesAButton) {
-    ASSERT_TRUE(application().focus("button"));
-    EXPECT_EQ(captureFailure(PasteTarget::notTextField), PasteTarget::notTextField);
-}
-
-TEST_P(DesktopPaste, TypingBeforeThePasteRefusesIt) {
-    const std::optional<PasteTarget> target = captureWithText(application(), "line", "abc");
-    ASSERT_TRUE(target.has_value());
-    ASSERT_TRUE(xdotool({"type", "d"}));
-    ASSERT_TRUE(pollUntil([&] { return readFieldText(application().pid(), "line") == "abcd"; }));
-    std::optional<QString> failure;
-    EXPECT_FALSE(target->paste(failure));
-    EXPECT_EQ(failure, PasteTarget::targetChanged);
-}
-
-TEST_P(DesktopPaste, MovingTheCaretBeforeThePasteRefusesIt) {
-    const std::optional<PasteTarget> target = captureWithText(application(), "line", "abc");
-    ASSERT_TRUE(target.has_value());
-    ASSERT_TRUE(xdotool({"key", "Left"}));
-    ASSERT_TRUE(pollUntil(
-        [&] { return PasteTarget::desktop()->selection(target->element())->caret == 2; }));
-    std::optional<QString> failure;
-    EXPECT_FALSE(target->paste(failure));
-    EXPECT_EQ(failure, PasteTarget::targetChanged);
-}
-
-TEST_P(DesktopPaste, SwitchingFieldOrApplicationBeforeThePasteRefusesIt) {
-    const std::optional<PasteTarget> target = captureWithText(application(), "line", "abc");
-    ASSERT_TRUE(target.has_value());
-    ASSERT_TRUE(otherApplication().activate());
-    std::optional<QString> failure;
-    EXPECT_FALSE(target->paste(failure));
-    EXPECT_EQ(failure, PasteTarget::targetChanged);
-
-    const std::optional<PasteTarget> again = captureWithText(application(), "line", "abc");
-    ASSERT_TRUE(again.has_value());
-    ASSERT_TRUE(application().focus("area"));
-    ASSERT_TRUE(pollUntil([&] {
-        return !(PasteTarget::desktop()->focusedElement(application().pid()) == again->element());
-    }));
-    failure.reset();
-    EXPECT_FALSE(again->paste(failure));
-    EXPECT_EQ(failure, PasteTarget::targetChanged);
+TEST_P(DesktopPaste, AnyChangeBetweenCaptureAndPasteRefusesIt) {
+    const std::pair<const char*, std::function<bool()>> changes[] = {
+        {"typed",
+         [] {
+             return xdotool({"type", "d"});
+         }},
+        {"caret moved",
+         [] {
+             return xdotool({"key", "Left"});
+         }},
+        {"other application", [&] { return otherApplication().activate(); }},
+        {"other field", [&] { return application().focus("area"); }},
+    };
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        const std::optional<PasteTarget> target = captureWithText(application(), "line", "abc");
+        ASSERT_TRUE(target.has_value());
+        ASSERT_TRUE(change());
+        ASSERT_TRUE(pollUntil([&] { return !target->isStillFocused(); }));
+        std::optional<QString> failure;
+        EXPECT_FALSE(target->paste(failure));
+        EXPECT_EQ(failure, PasteTarget::targetChanged);
+    }
 }
 
 TEST_P(DesktopPaste, AHeldModifierRefusesThePaste) {
-    for (const QString& key : {QStringLiteral("shift"), QStringLiteral("alt")}) {
+    for (const QString key : {"shift", "alt"}) {
+        SCOPED_TRACE(key.toStdString());
         const std::optional<PasteTarget> target = captureWithText(application(), "line", "abc");
         ASSERT_TRUE(target.has_value());
         std::optional<QString> failure;
-        {
-            const HeldKey held(key);
-            ASSERT_TRUE(held.isHeld());
-            EXPECT_FALSE(target->paste(failure)) << key.toStdString();
-        }
-        EXPECT_EQ(failure, PasteTarget::modifierHeld) << key.toStdString();
+        ASSERT_TRUE(xdotool({"keydown", key}));
+        EXPECT_FALSE(target->paste(failure));
+        ASSERT_TRUE(xdotool({"keyup", key}));
+        EXPECT_EQ(failure, PasteTarget::modifierHeld);
         EXPECT_EQ(readFieldText(application().pid(), "line"), "abc");
     }
 }
 
 TEST_P(DesktopPaste, AnUnchangedFieldReceivesTheClipboard) {
-    for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
-        const std::optional<PasteTarget> target =
-            captureWithText(application(), field, QStringLiteral("said: "));
-        ASSERT_TRUE(target.has_value()) << field.toStdString();
-        QGuiApplication::clipboard()->setText(QStringLiteral("dictated “words”"));
-        std::optional<QString> failure = QStringLiteral("left by the capture");
-        ASSERT_TRUE(target->paste(failure)) << field.toStdString();
-        EXPECT_EQ(failure, QStringLiteral("left by the capture"));
+    for (const QString field : {"line", "area"}) {
+        SCOPED_TRACE(field.toStdString());
+        const std::optional<PasteTarget> target = captureWithText(application(), field, "said: ");
+        ASSERT_TRUE(target.has_value());
+        QGuiApplication::clipboard()->setText("dictated “words”");
+        std::optional<QString> failure = "left by the capture";
+        ASSERT_TRUE(target->paste(failure));
+        EXPECT_EQ(failure, "left by the capture");
         // The application fetches the clipboard from our event loop, which keeps running.
         std::optional<QString> text;
         EXPECT_TRUE(pollUntil([&] {
-            text = readFieldText(application().pid(), field);
-            return text == QStringLiteral("said: dictated “words”");
-        })) << field.toStdString()
-            << " holds " << text.value_or("(unreadable)").toStdString();
+            return (text = readFieldText(application().pid(), field)) == "said: dictated “words”";
+        })) << "holds "
+            << text.value_or("(unreadable)").toStdString();
     }
 }
 
 TEST_P(DesktopPaste, FindsAFieldFocusedBeforeFocusWasFollowed) {
     ASSERT_TRUE(captureWithText(application(), "line", "abc").has_value());
     // A reader made now has seen no focus event; it has to look the field up.
-    const auto late = std::make_shared<LinuxFieldAccess>();
     std::optional<QString> failure;
-    const std::optional<PasteTarget> target = PasteTarget::capture(failure, late);
+    const auto target = PasteTarget::capture(failure, std::make_shared<LinuxFieldAccess>());
     ASSERT_TRUE(target.has_value()) << failure.value_or("").toStdString();
     EXPECT_EQ(target->pid(), application().pid());
     EXPECT_EQ(target->contentDigest(), PasteTarget::digestOf("abc"));
@@ -230,26 +161,19 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopPaste, testing::Values("Qt", "Gtk"),
                          [](const auto& info) { return info.param.toStdString(); });
 
 TEST(DesktopCapture, RefusesWhileAccessibilityIsOff) {
-    const TargetApplication qt(QStringLiteral(WISPEN_QT_FIELDS_APP), {});
-    ASSERT_TRUE(qt.isReady());
-    const AccessibilitySwitchedOff off;
-    ASSERT_TRUE(off.isOff());
-    EXPECT_EQ(captureFailure(PasteTarget::notTrusted), PasteTarget::notTrusted);
-}
-
-TEST(DesktopCapture, AccessibilityStatusFollowsTheSessionSwitch) {
-    ASSERT_TRUE(AccessibilityStatus::isEnabled());
+    const TargetApplication qt(WISPEN_QT_FIELDS_APP, {});
+    ASSERT_TRUE(qt.isReady() && AccessibilityStatus::isEnabled());
     {
-        const AccessibilitySwitchedOff off;
-        ASSERT_TRUE(off.isOff());
+        const auto on = qScopeGuard([] { AccessibilityStatus::setEnabled(true); });
+        ASSERT_TRUE(AccessibilityStatus::setEnabled(false));
         EXPECT_FALSE(AccessibilityStatus::isEnabled());
+        EXPECT_EQ(captureFailure(PasteTarget::notTrusted), PasteTarget::notTrusted);
     }
     EXPECT_TRUE(AccessibilityStatus::isEnabled());
 }
 
 TEST(DesktopCapture, RefusesOurOwnWindow) {
     QLineEdit ownField;
-    ownField.setWindowTitle(QStringLiteral("Own field"));
     ownField.show();
     ASSERT_TRUE(
         pollUntil([&] { return ownField.windowHandle() && ownField.windowHandle()->isExposed(); }));
@@ -261,12 +185,8 @@ TEST(DesktopCapture, RefusesOurOwnWindow) {
 
 TEST(DesktopCapture, RefusesATerminal) {
     QProcess xterm;
-    xterm.start(QStringLiteral("xterm"),
-                {QStringLiteral("-title"), QStringLiteral("paste-terminal")});
-    const auto stop = qScopeGuard([&] {
-        xterm.kill();
-        xterm.waitForFinished();
-    });
+    xterm.start("xterm", {"-title", "paste-terminal"});
+    const auto stop = qScopeGuard([&] { xterm.kill(), xterm.waitForFinished(); });
     ASSERT_TRUE(
         xdotool({"search", "--sync", "--name", "paste-terminal", "windowactivate", "--sync"}));
     EXPECT_EQ(captureFailure(PasteTarget::terminal), PasteTarget::terminal);
@@ -276,13 +196,13 @@ TEST(DesktopCapture, AnApplicationStartedWithoutAccessibilityExposesNoField) {
     // Qt reads the switch once at start-up: started while it is off, the application
     // stays invisible to assistive technologies after it is switched on again.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"));
+    environment.remove("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
     std::unique_ptr<TargetApplication> unaware;
     {
-        const AccessibilitySwitchedOff off;
-        ASSERT_TRUE(off.isOff());
-        unaware = std::make_unique<TargetApplication>(QStringLiteral(WISPEN_QT_FIELDS_APP),
-                                                      QStringList(), environment);
+        const auto on = qScopeGuard([] { AccessibilityStatus::setEnabled(true); });
+        ASSERT_TRUE(AccessibilityStatus::setEnabled(false));
+        unaware =
+            std::make_unique<TargetApplication>(WISPEN_QT_FIELDS_APP, QStringList(), environment);
         ASSERT_TRUE(unaware->isReady());
     }
     ASSERT_TRUE(AccessibilityStatus::isEnabled());
@@ -294,13 +214,11 @@ TEST(DesktopCapture, AnApplicationStartedWithoutAccessibilityExposesNoField) {
 }
 
 TEST(DesktopCapture, AFrozenApplicationIsRefusedInsteadOfWaitedFor) {
-    const TargetApplication frozen(QStringLiteral(WISPEN_QT_FIELDS_APP), {});
-    ASSERT_TRUE(frozen.isReady());
-    ASSERT_TRUE(frozen.focus("line"));
+    const TargetApplication frozen(WISPEN_QT_FIELDS_APP, {});
+    ASSERT_TRUE(frozen.isReady() && frozen.focus("line"));
     std::optional<QString> failure;
-    ASSERT_TRUE(captureUntil(failure, [&](const auto& captured, const auto&) {
-        return captured && captured->pid() == frozen.pid();
-    }));
+    ASSERT_TRUE(captureUntil(
+        failure, [&](const auto& target) { return target && target->pid() == frozen.pid(); }));
     ASSERT_EQ(::kill(static_cast<pid_t>(frozen.pid()), SIGSTOP), 0);
     const auto thaw = qScopeGuard([&] { ::kill(static_cast<pid_t>(frozen.pid()), SIGCONT); });
     // Every call to the stopped application runs into the bounded time-out.

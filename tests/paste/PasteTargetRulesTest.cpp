@@ -1,219 +1,196 @@
 // The capture and confirmation rules over a substitute desktop: the order of the
 // checks, every refusal sentence, the digest rule and the terminal table.
 
-#include "FakeFieldAccess.h"
+#include "FieldAccess.h"
 #include "PasteTarget.h"
 #include "TerminalApplications.h"
 
 #include <QCryptographicHash>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
-const QString emptyTextDigest =
-    QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+using Element = const AccessibleElement&;
 
-std::shared_ptr<FakeFieldAccess> fakeDesktop() {
-    return std::make_shared<FakeFieldAccess>();
-}
+// A desktop made of plain data: one frontmost application with one focused element,
+// each of whose details can be missing. Logs its calls, so tests can tell where a
+// check stopped.
+class FakeFieldAccess final : public FieldAccess {
+public:
+    bool trusted = true;
+    std::optional<FrontmostApplication> frontmost = FrontmostApplication{4242, {"editor"}};
+    qint64 ownPid = 1000;
+    AccessibleElement focus{":1.7", "/field"};
+    std::optional<QString> elementRole = "entry";
+    std::optional<AccessibleElement> elementWindow = AccessibleElement(":1.7", "/window");
+    std::optional<TextSelection> elementSelection = TextSelection{3, {}};
+    std::optional<QString> elementText = "abc";
+    std::optional<qint64> elementCharacters = 3;
+    bool heldModifier = false;
+    bool keystrokeWorks = true;
+    int keystrokes = 0;
+    QStringList calls;
 
-struct CaptureRow {
-    const char* name;
-    std::function<void(FakeFieldAccess&)> breakIt;
-    QString failure;
+    bool isTrusted() override { return log("trusted", trusted); }
+    std::optional<FrontmostApplication> frontmostApplication() override {
+        return log("frontmost", frontmost);
+    }
+    qint64 ownProcessId() const override { return ownPid; }
+    AccessibleElement focusedElement(qint64 pid) override {
+        return log("focused", frontmost && pid == frontmost->pid ? focus : AccessibleElement());
+    }
+    std::optional<QString> role(Element) override { return log("role", elementRole); }
+    std::optional<AccessibleElement> window(Element) override {
+        return log("window", elementWindow);
+    }
+    std::optional<TextSelection> selection(Element) override {
+        return log("selection", elementSelection);
+    }
+    std::optional<QString> text(Element) override { return log("text", elementText); }
+    std::optional<qint64> characterCount(Element) override {
+        return log("characters", elementCharacters);
+    }
+    bool modifierHeld() override { return log("modifiers", heldModifier); }
+    bool postPasteKeystroke() override {
+        keystrokes += keystrokeWorks ? 1 : 0;
+        return log("keystroke", keystrokeWorks);
+    }
+
+    void unreadableText(std::optional<qint64> characters = {}) {
+        elementText.reset();
+        elementCharacters = characters;
+    }
+
+private:
+    template <typename T> T log(const char* call, T result) {
+        calls.append(QString::fromLatin1(call));
+        return result;
+    }
 };
 
-class CaptureRefusal : public testing::TestWithParam<CaptureRow> {};
+using Change = void (*)(FakeFieldAccess&);
 
-TEST_P(CaptureRefusal, SaysWhyAndCapturesNothing) {
-    auto desktop = fakeDesktop();
-    GetParam().breakIt(*desktop);
-    std::optional<QString> failure = QStringLiteral("left over from before");
-    const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
-    EXPECT_FALSE(target.has_value());
-    EXPECT_EQ(failure, GetParam().failure);
-}
+const QString abcDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const QString emptyDigest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-INSTANTIATE_TEST_SUITE_P(
-    EachFailedStep, CaptureRefusal,
-    testing::Values(
-        CaptureRow{"NotTrusted", [](FakeFieldAccess& d) { d.trusted = false; },
-                   PasteTarget::notTrusted},
-        CaptureRow{"NoFrontmost", [](FakeFieldAccess& d) { d.frontmost.reset(); },
-                   PasteTarget::noFrontmostField},
-        CaptureRow{"OwnApplication", [](FakeFieldAccess& d) { d.frontmost->pid = d.ownPid; },
-                   PasteTarget::noFrontmostField},
-        CaptureRow{"TerminalByClass",
-                   [](FakeFieldAccess& d) {
-                       d.frontmost->identifiers = {"xterm", "XTerm"};
-                   },
-                   PasteTarget::terminal},
-        CaptureRow{"TerminalByApplicationId",
-                   [](FakeFieldAccess& d) {
-                       d.frontmost->identifiers = {"org.gnome.Terminal", "gnome-terminal-server"};
-                   },
-                   PasteTarget::terminal},
-        CaptureRow{"NoFocusedElement", [](FakeFieldAccess& d) { d.focus = {}; },
-                   PasteTarget::noFocusedElement},
-        CaptureRow{"PasswordField", [](FakeFieldAccess& d) { d.elementRole = "password text"; },
-                   PasteTarget::passwordField},
-        CaptureRow{"RoleUnreadable", [](FakeFieldAccess& d) { d.elementRole.reset(); },
-                   PasteTarget::notTextField},
-        CaptureRow{"PushButton", [](FakeFieldAccess& d) { d.elementRole = "push button"; },
-                   PasteTarget::notTextField},
-        CaptureRow{"NoWindow", [](FakeFieldAccess& d) { d.elementWindow.reset(); },
-                   PasteTarget::noWindow},
-        CaptureRow{"NoCursor", [](FakeFieldAccess& d) { d.elementSelection.reset(); },
-                   PasteTarget::noCursor},
-        CaptureRow{"NoTextAndNoCount",
-                   [](FakeFieldAccess& d) {
-                       d.elementText.reset();
-                       d.elementCharacters.reset();
-                   },
-                   PasteTarget::noContents},
-        CaptureRow{"NoTextButCharacters",
-                   [](FakeFieldAccess& d) {
-                       d.elementText.reset();
-                       d.elementCharacters = 5;
-                   },
-                   PasteTarget::noContents}),
-    [](const testing::TestParamInfo<CaptureRow>& info) { return std::string(info.param.name); });
-
-TEST(PasteTargetCapture, ChecksInTheFixedOrderAndStopsAtTheFirstFailure) {
-    auto desktop = fakeDesktop();
-    desktop->elementRole = QStringLiteral("password text");
-    desktop->elementWindow.reset();
-    std::optional<QString> failure;
-    EXPECT_FALSE(PasteTarget::capture(failure, desktop));
-    EXPECT_EQ(failure, PasteTarget::passwordField);
-    EXPECT_EQ(desktop->calls, QStringList({"trusted", "frontmost", "focused", "role"}));
-}
-
-TEST(PasteTargetCapture, RecordsTheFieldAndClearsAnEarlierFailure) {
-    auto desktop = fakeDesktop();
-    std::optional<QString> failure = QStringLiteral("earlier");
-    const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
-    ASSERT_TRUE(target.has_value());
-    EXPECT_FALSE(failure.has_value());
-    EXPECT_EQ(target->pid(), 4242);
-    EXPECT_EQ(target->element(), desktop->focus);
-    EXPECT_EQ(target->window(), *desktop->elementWindow);
-    EXPECT_EQ(target->selection(), *desktop->elementSelection);
-    EXPECT_EQ(target->contentDigest(),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
-TEST(PasteTargetCapture, AcceptsEachTextRole) {
-    for (const char* role : {"text", "entry", "paragraph", "combo box"}) {
-        auto desktop = fakeDesktop();
-        desktop->elementRole = QString::fromLatin1(role);
-        std::optional<QString> failure;
-        EXPECT_TRUE(PasteTarget::capture(failure, desktop)) << role;
+TEST(PasteTargetCapture, RefusesAtTheFirstFailedCheckOrRecordsTheField) {
+    const struct {
+        const char* name;
+        Change change;
+        std::optional<QString> failure; // nothing: captured, with `digest`
+        QString digest = abcDigest;
+    } rows[] = {
+        {"not trusted", [](auto& d) { d.trusted = false; }, PasteTarget::notTrusted},
+        {"no frontmost", [](auto& d) { d.frontmost.reset(); }, PasteTarget::noFrontmostField},
+        {"own application", [](auto& d) { d.frontmost->pid = d.ownPid; },
+         PasteTarget::noFrontmostField},
+        {"terminal class",
+         [](auto& d) {
+             d.frontmost->identifiers = {"xterm", "XTerm"};
+         },
+         PasteTarget::terminal},
+        {"terminal id",
+         [](auto& d) {
+             d.frontmost->identifiers = {"org.gnome.Terminal", "gnome-terminal-server"};
+         },
+         PasteTarget::terminal},
+        {"no focus", [](auto& d) { d.focus = {}; }, PasteTarget::noFocusedElement},
+        // The role is checked before the window, and the secure role before the accepted ones.
+        {"password", [](auto& d) { d.elementRole = "password text", d.elementWindow.reset(); },
+         PasteTarget::passwordField},
+        {"role unreadable", [](auto& d) { d.elementRole.reset(); }, PasteTarget::notTextField},
+        {"button", [](auto& d) { d.elementRole = "push button"; }, PasteTarget::notTextField},
+        {"no window", [](auto& d) { d.elementWindow.reset(); }, PasteTarget::noWindow},
+        {"no cursor", [](auto& d) { d.elementSelection.reset(); }, PasteTarget::noCursor},
+        {"no text, no count", [](auto& d) { d.unreadableText(); }, PasteTarget::noContents},
+        {"no text, characters", [](auto& d) { d.unreadableText(5); }, PasteTarget::noContents},
+        {"no text, no characters", [](auto& d) { d.unreadableText(0); }, {}, emptyDigest},
+        {"entry", [](auto&) {}, {}},
+        {"text", [](auto& d) { d.elementRole = "text"; }, {}},
+        {"paragraph", [](auto& d) { d.elementRole = "paragraph"; }, {}},
+        {"combo box", [](auto& d) { d.elementRole = "combo box"; }, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto desktop = std::make_shared<FakeFieldAccess>();
+        row.change(*desktop);
+        std::optional<QString> failure = "left over from before";
+        const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
+        EXPECT_EQ(failure, row.failure);
+        ASSERT_EQ(target.has_value(), !row.failure);
+        if (target) {
+            EXPECT_EQ(target->pid(), 4242);
+            EXPECT_EQ(target->element(), desktop->focus);
+            EXPECT_EQ(target->window(), *desktop->elementWindow);
+            EXPECT_EQ(target->selection(), *desktop->elementSelection);
+            EXPECT_EQ(target->contentDigest(), row.digest);
+        }
     }
 }
 
-TEST(PasteTargetCapture, UnreadableTextWithZeroCharactersIsTheEmptyText) {
-    auto desktop = fakeDesktop();
-    desktop->elementText.reset();
-    desktop->elementCharacters = 0;
-    std::optional<QString> failure;
-    const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
-    ASSERT_TRUE(target.has_value());
-    EXPECT_EQ(target->contentDigest(), emptyTextDigest);
-}
-
 TEST(PasteTargetDigest, HashesTheUtf8BytesInLowerCaseHex) {
-    EXPECT_EQ(PasteTarget::digestOf(QString()), emptyTextDigest);
+    EXPECT_EQ(PasteTarget::digestOf(QString()), emptyDigest);
     // "é" is two bytes in UTF-8, "€" three; hashing anything else would differ.
-    EXPECT_EQ(PasteTarget::digestOf(QStringLiteral("é€")),
-              QString::fromLatin1(QCryptographicHash::hash(QByteArray("\xc3\xa9\xe2\x82\xac"),
-                                                           QCryptographicHash::Sha256)
-                                      .toHex()));
-    EXPECT_EQ(PasteTarget::digestOf(QStringLiteral("abc")).size(), 64);
+    const QByteArray utf8("\xc3\xa9\xe2\x82\xac");
+    EXPECT_EQ(
+        PasteTarget::digestOf("é€"),
+        QString::fromLatin1(QCryptographicHash::hash(utf8, QCryptographicHash::Sha256).toHex()));
 }
 
-struct PasteRow {
-    const char* name;
-    std::function<void(FakeFieldAccess&)> change;
-    QString failure;
-};
-
-class PasteRefusal : public testing::TestWithParam<PasteRow> {};
-
-TEST_P(PasteRefusal, SendsNoKeystroke) {
-    auto desktop = fakeDesktop();
-    std::optional<QString> failure;
-    const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
-    ASSERT_TRUE(target.has_value());
-    GetParam().change(*desktop);
-    EXPECT_FALSE(target->paste(failure));
-    EXPECT_EQ(failure, GetParam().failure);
-    EXPECT_EQ(desktop->keystrokes, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EachChange, PasteRefusal,
-    testing::Values(
-        PasteRow{"ModifierHeld", [](FakeFieldAccess& d) { d.heldModifier = true; },
-                 PasteTarget::modifierHeld},
-        PasteRow{"NoLongerTrusted", [](FakeFieldAccess& d) { d.trusted = false; },
-                 PasteTarget::targetChanged},
-        PasteRow{"OtherApplication", [](FakeFieldAccess& d) { d.frontmost->pid = 77; },
-                 PasteTarget::targetChanged},
-        PasteRow{"OtherField",
-                 [](FakeFieldAccess& d) {
-                     d.focus = {QStringLiteral(":1.7"), "/other"};
-                 },
-                 PasteTarget::targetChanged},
-        PasteRow{"OtherWindow",
-                 [](FakeFieldAccess& d) { d.elementWindow = AccessibleElement(":1.7", "/w2"); },
-                 PasteTarget::targetChanged},
-        PasteRow{"CaretMoved", [](FakeFieldAccess& d) { d.elementSelection->caret = 2; },
-                 PasteTarget::targetChanged},
-        PasteRow{"TextSelected",
-                 [](FakeFieldAccess& d) {
-                     d.elementSelection->ranges = {{0, 3}};
-                 },
-                 PasteTarget::targetChanged},
-        PasteRow{"TextTyped", [](FakeFieldAccess& d) { d.elementText = "abcd"; },
-                 PasteTarget::targetChanged},
-        PasteRow{"TextUnreadable",
-                 [](FakeFieldAccess& d) {
-                     d.elementText.reset();
-                     d.elementCharacters.reset();
-                 },
-                 PasteTarget::targetChanged},
-        PasteRow{"KeystrokeRefused", [](FakeFieldAccess& d) { d.keystrokeWorks = false; },
-                 PasteTarget::keystrokeFailed}),
-    [](const testing::TestParamInfo<PasteRow>& info) { return std::string(info.param.name); });
-
-TEST(PasteTargetPaste, UnchangedFieldGetsOneKeystrokeAndKeepsAnEarlierFailure) {
-    auto desktop = fakeDesktop();
-    std::optional<QString> failure;
-    const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
-    ASSERT_TRUE(target.has_value());
-    EXPECT_TRUE(target->isStillFocused());
-    failure = QStringLiteral("earlier");
-    desktop->calls.clear();
-    EXPECT_TRUE(target->paste(failure));
-    EXPECT_EQ(failure, QStringLiteral("earlier"));
-    EXPECT_EQ(desktop->keystrokes, 1);
-    // The modifier check comes first and the keystroke last, after every confirmation.
-    EXPECT_EQ(desktop->calls.constFirst(), "modifiers");
-    EXPECT_EQ(desktop->calls.constLast(), "keystroke");
+TEST(PasteTargetPaste, PostsOneKeystrokeOnlyIntoTheUnchangedField) {
+    const QString& changed = PasteTarget::targetChanged;
+    const struct {
+        const char* name;
+        Change change;
+        std::optional<QString> failure; // nothing: pasted
+    } rows[] = {
+        {"unchanged", [](auto&) {}, {}},
+        {"modifier held", [](auto& d) { d.heldModifier = true; }, PasteTarget::modifierHeld},
+        {"no longer trusted", [](auto& d) { d.trusted = false; }, changed},
+        {"other application", [](auto& d) { d.frontmost->pid = 77; }, changed},
+        {"other field", [](auto& d) { d.focus = AccessibleElement(":1.7", "/other"); }, changed},
+        {"other window", [](auto& d) { d.elementWindow = AccessibleElement(":1.7", "/w2"); },
+         changed},
+        {"caret moved", [](auto& d) { d.elementSelection->caret = 2; }, changed},
+        {"text selected",
+         [](auto& d) { d.elementSelection->ranges.push_back(TextSelection::Range(0, 3)); },
+         changed},
+        {"text typed", [](auto& d) { d.elementText = "abcd"; }, changed},
+        {"text unreadable", [](auto& d) { d.unreadableText(); }, changed},
+        {"keystroke refused", [](auto& d) { d.keystrokeWorks = false; },
+         PasteTarget::keystrokeFailed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto desktop = std::make_shared<FakeFieldAccess>();
+        std::optional<QString> failure;
+        const std::optional<PasteTarget> target = PasteTarget::capture(failure, desktop);
+        ASSERT_TRUE(target.has_value());
+        row.change(*desktop);
+        EXPECT_EQ(target->isStillFocused(), row.failure != changed);
+        desktop->calls.clear();
+        failure = "earlier";
+        EXPECT_EQ(target->paste(failure), !row.failure);
+        EXPECT_EQ(failure, row.failure.value_or("earlier"));
+        EXPECT_EQ(desktop->keystrokes, row.failure ? 0 : 1);
+        // The modifier check comes first; after the keystroke nothing waits on the target.
+        EXPECT_EQ(desktop->calls.constFirst(), "modifiers");
+        if (!row.failure) {
+            EXPECT_EQ(desktop->calls.constLast(), "keystroke");
+        }
+    }
 }
 
 TEST(TerminalApplicationsTable, MatchesNamesExactly) {
     for (const char* name : {"com.apple.Terminal", "com.googlecode.iterm2", "com.mitchellh.ghostty",
                              "dev.warp.Warp-Stable", "XTerm", "org.gnome.Terminal", "konsole",
                              "Alacritty", "kitty", "foot", "st-256color", "URxvt"})
-        EXPECT_TRUE(TerminalApplications::contains({QString::fromLatin1(name)})) << name;
+        EXPECT_TRUE(TerminalApplications::contains({name})) << name;
     for (const char* name : {"", "Xterm", "xterm ", "org.gnome.TextEditor", "com.apple.terminal",
                              "firefox", "terminal"})
-        EXPECT_FALSE(TerminalApplications::contains({QString::fromLatin1(name)})) << name;
+        EXPECT_FALSE(TerminalApplications::contains({name})) << name;
 }
 
 } // namespace

@@ -17,15 +17,13 @@ int main(int argc, char** argv) {
     QWidget window;
     window.setWindowTitle(QStringLiteral("Paste Qt Fields"));
     auto* layout = new QVBoxLayout(&window);
-    auto* line = new QLineEdit;
-    auto* area = new QTextEdit;
     auto* secret = new QLineEdit;
     secret->setEchoMode(QLineEdit::Password);
-    auto* button = new QPushButton(QStringLiteral("Button"));
-    const QList<QPair<QWidget*, QString>> fields{{line, QStringLiteral("line")},
-                                                 {area, QStringLiteral("area")},
-                                                 {secret, QStringLiteral("secret")},
-                                                 {button, QStringLiteral("button")}};
+    const QList<QPair<QWidget*, QString>> fields{
+        {new QLineEdit, QStringLiteral("line")},
+        {new QTextEdit, QStringLiteral("area")},
+        {secret, QStringLiteral("secret")},
+        {new QPushButton(QStringLiteral("Button")), QStringLiteral("button")}};
     for (const auto& [widget, name] : fields) {
         widget->setAccessibleName(name);
         layout->addWidget(widget);

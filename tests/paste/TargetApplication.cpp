@@ -1,58 +1,44 @@
 #include "TargetApplication.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
-
 namespace {
 
-constexpr int pollIntervalMs = 5;
 constexpr int startTimeoutMs = 20000;
 constexpr int toolTimeoutMs = 10000;
 
-} // namespace
-
-bool pollUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, pollIntervalMs);
-        QThread::msleep(1);
-    }
-    return true;
+// Runs `program` to its end while our event loop keeps running, as it may wait on a
+// window or the clipboard of ours; its output, or nothing when it failed.
+std::optional<QByteArray> run(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!pollUntil([&] { return tool.state() == QProcess::NotRunning; }, toolTimeoutMs) ||
+        tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return std::nullopt;
+    return tool.readAllStandardOutput();
 }
 
+} // namespace
+
 bool xdotool(const QStringList& arguments) {
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
-    // Our own event loop keeps running: xdotool may wait on a window of ours.
-    const bool finished =
-        pollUntil([&] { return tool.state() == QProcess::NotRunning; }, toolTimeoutMs);
-    return finished && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    return run(QStringLiteral("xdotool"), arguments).has_value();
 }
 
 std::optional<QString> readFieldText(qint64 pid, const QString& name) {
-    QProcess reader;
-    reader.start(
-        QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral(WISPEN_PASTE_TEST_DIR "/read_field.py"), QString::number(pid), name});
-    if (!pollUntil([&] { return reader.state() == QProcess::NotRunning; }, toolTimeoutMs) ||
-        reader.exitStatus() != QProcess::NormalExit || reader.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(reader.readAllStandardOutput());
+    const std::optional<QByteArray> text =
+        run(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral(WISPEN_PASTE_TEST_DIR "/read_field.py"), QString::number(pid), name});
+    return text ? std::optional(QString::fromUtf8(*text)) : std::nullopt;
 }
 
 TargetApplication::TargetApplication(const QString& program, const QStringList& arguments,
                                      const QProcessEnvironment& environment) {
     process_.setProcessEnvironment(environment);
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start(program, arguments);
-    ready_ = pollUntil(
+    // Reads "window <id>", then "<field> <x> <y>" lines, up to "ready".
+    const bool announced = pollUntil(
         [&] {
             while (process_.canReadLine()) {
                 const QStringList words =
-                    QString::fromUtf8(process_.readLine()).trimmed().split(QLatin1Char(' '));
+                    QString::fromUtf8(process_.readLine()).trimmed().split(' ');
                 if (words.value(0) == QLatin1String("ready"))
                     return true;
                 if (words.value(0) == QLatin1String("window"))
@@ -63,7 +49,7 @@ TargetApplication::TargetApplication(const QString& program, const QStringList& 
             return process_.state() == QProcess::NotRunning;
         },
         startTimeoutMs);
-    ready_ = ready_ && process_.state() == QProcess::Running && !window_.isEmpty();
+    ready_ = announced && process_.state() == QProcess::Running && !window_.isEmpty();
 }
 
 TargetApplication::~TargetApplication() {
@@ -77,9 +63,8 @@ bool TargetApplication::activate() const {
 
 bool TargetApplication::focus(const QString& field) const {
     const auto centre = centres_.constFind(field);
-    if (centre == centres_.cend() || !activate())
-        return false;
-    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window_,
+    return centre != centres_.cend() && activate() &&
+           xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window_,
                     QString::number(centre->x()), QString::number(centre->y()),
                     QStringLiteral("click"), QStringLiteral("1")});
 }

@@ -3,14 +3,16 @@
 #include <QHash>
 #include <QPoint>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+
+#include "WaitUntil.h"
 
 #include <functional>
 #include <optional>
 
 // Polls `condition` while the event loop runs, until it holds or `timeoutMs` passes.
-bool pollUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+inline bool pollUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    return waitUntil(condition, std::chrono::milliseconds(timeoutMs));
+}
 
 // Runs xdotool with `arguments` and waits for it; false when it failed.
 bool xdotool(const QStringList& arguments);
@@ -30,7 +32,6 @@ public:
 
     bool isReady() const { return ready_; }
     qint64 pid() const { return process_.processId(); }
-    QString window() const { return window_; }
 
     // Activates the window and clicks into the named field.
     bool focus(const QString& field) const;

@@ -13,13 +13,11 @@ window.set_default_size(420, 360)
 box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
 window.add(box)
 
-line = Gtk.Entry()
 area = Gtk.TextView()
 area.set_size_request(-1, 120)
-secret = Gtk.Entry()
-secret.set_visibility(False)
-button = Gtk.Button(label="Button")
-fields = [(line, "line"), (area, "area"), (secret, "secret"), (button, "button")]
+secret = Gtk.Entry(visibility=False)
+fields = [(Gtk.Entry(), "line"), (area, "area"), (secret, "secret"),
+          (Gtk.Button(label="Button"), "button")]
 for widget, name in fields:
     widget.get_accessible().set_name(name)
     box.pack_start(widget, widget is area, True, 0)

@@ -21,19 +21,14 @@ def find(node, name, depth=0):
     return None
 
 
-def main():
-    pid, name = int(sys.argv[1]), sys.argv[2]
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        application = desktop.get_child_at_index(i)
-        if application is None or application.get_process_id() != pid:
-            continue
+pid, name = int(sys.argv[1]), sys.argv[2]
+desktop = Atspi.get_desktop(0)
+for i in range(desktop.get_child_count()):
+    application = desktop.get_child_at_index(i)
+    if application is not None and application.get_process_id() == pid:
         element = find(application, name)
         if element is not None:
             text = element.get_text_iface()
             sys.stdout.write(text.get_text(0, text.get_character_count()))
-            return 0
-    return 1
-
-
-sys.exit(main())
+            sys.exit(0)
+sys.exit(1)
