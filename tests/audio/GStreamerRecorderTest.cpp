@@ -43,7 +43,7 @@ mode_t modeOf(const QString& path) {
 }
 
 QString discover(const QString& path) {
-    return runTool("gst-discoverer-1.0", {"-v", path}).output;
+    return runTool("gst-discoverer-1.0", {"-v", path}).value_or("");
 }
 
 // A figure from gst-discoverer's report, such as "Bitrate" or "Duration" (h:mm:ss.s).
@@ -64,16 +64,25 @@ double median(std::vector<double> values) {
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-TEST(RecordedSpeech, IsAacAt24kHzMonoWithLevelsTenTimesASecondFollowingTheSpeech) {
+TEST(RecordedSpeech, IsOwnerOnlyAacAt24kHzMonoWithLevelsTenTimesASecondFollowingTheSpeech) {
     QTemporaryDir voice;
     const QString wav = voice.filePath("speech.wav");
     ASSERT_TRUE(runTool("espeak-ng", {"-w", wav,
                                       "Please write down this short sentence, "
-                                      "then read it back to me slowly."})
-                    .succeeded());
+                                      "then read it back to me slowly."}));
     Folder folder;
     GStreamerRecorder recorder(folder.recording());
-    ASSERT_TRUE(recorder.record());
+    // Owner-only however permissive the umask, and only once recording starts.
+    const mode_t previousUmask = ::umask(0);
+    const bool prepared = recorder.prepareToRecord();
+    const bool fileWhilePrepared = QFileInfo::exists(folder.recording());
+    const bool started = recorder.record();
+    ::umask(previousUmask);
+    ASSERT_TRUE(prepared);
+    EXPECT_FALSE(fileWhilePrepared);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(modeOf(folder.recording()), 0600u);
+    EXPECT_EQ(modeOf(folder.dir.path()), 0700u); // the folder is the controller's; left as it was
     ASSERT_TRUE(recordUntil(
         recorder, [&] { return recorder.hasCapturedAudio(); }, firstAudioTimeout));
 
@@ -103,8 +112,8 @@ TEST(RecordedSpeech, IsAacAt24kHzMonoWithLevelsTenTimesASecondFollowingTheSpeech
     ASSERT_TRUE(player.waitForStarted());
     sampleUntil(true, [&] { return player.state() == QProcess::NotRunning; });
     sampleUntil(false, forMs(silenceAfterSpeechMs));
-    const double seconds = recorder.currentTime();
     ASSERT_TRUE(recorder.stop());
+    EXPECT_EQ(modeOf(folder.recording()), 0600u);
 
     const QString report = discover(folder.recording());
     EXPECT_TRUE(report.contains("ISO MP4/M4A")) << report.toStdString();
@@ -115,24 +124,21 @@ TEST(RecordedSpeech, IsAacAt24kHzMonoWithLevelsTenTimesASecondFollowingTheSpeech
     const double bitRate = figure(report, "Bitrate").value_or(0);
     EXPECT_GT(bitRate, 64000 * 0.6);
     EXPECT_LT(bitRate, 64000 * 1.05);
-    // The file holds as much audio as the recorder reported and the test heard.
-    const double duration = figure(report, "Duration").value_or(0);
-    EXPECT_NEAR(duration, seconds, 0.3);
-    EXPECT_NEAR(duration, readings.back().atMs / 1000.0, 0.5);
+    // The file holds as much audio as the test heard.
+    EXPECT_NEAR(figure(report, "Duration").value_or(0), readings.back().atMs / 1000.0, 0.5);
 
     // While speech plays every reading differs from the one before, so the intervals
     // between changes are the intervals between level messages.
     std::vector<double> intervals, silence, speech;
-    std::optional<Reading> previous;
+    std::optional<Reading> changed;
     for (const Reading& reading : readings) {
         if (reading.atMs > 200)
             (reading.speaking ? speech : silence).push_back(reading.power);
-        if (!reading.speaking)
+        if (!reading.speaking || (changed && reading.power == changed->power))
             continue;
-        if (previous && reading.power != previous->power)
-            intervals.push_back(static_cast<double>(reading.atMs - previous->atMs));
-        if (!previous || reading.power != previous->power)
-            previous = reading;
+        if (changed)
+            intervals.push_back(static_cast<double>(reading.atMs - changed->atMs));
+        changed = reading;
     }
     ASSERT_GT(intervals.size(), 10u);
     EXPECT_NEAR(median(intervals), 100, 25);
@@ -147,24 +153,6 @@ class Recorder : public testing::Test {
 protected:
     Folder folder;
 };
-
-TEST_F(Recorder, FileIsOwnerOnlyAsSoonAsRecordingStarts) {
-    const mode_t previous = ::umask(0);
-    GStreamerRecorder recorder(folder.recording());
-    const bool prepared = recorder.prepareToRecord();
-    const bool fileWhilePrepared = QFileInfo::exists(folder.recording());
-    const bool started = recorder.record();
-    ::umask(previous);
-    ASSERT_TRUE(prepared);
-    EXPECT_FALSE(fileWhilePrepared);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(modeOf(folder.recording()), 0600u);
-    EXPECT_EQ(modeOf(folder.dir.path()), 0700u);
-    ASSERT_TRUE(recordUntil(
-        recorder, [&] { return recorder.hasCapturedAudio(); }, firstAudioTimeout));
-    EXPECT_TRUE(recorder.stop());
-    EXPECT_EQ(modeOf(folder.recording()), 0600u);
-}
 
 TEST_F(Recorder, InputThatCannotStartMeansNoRecordingAndNoFile) {
     PrivateSoundServer silent, hung;
@@ -281,7 +269,7 @@ TEST(PrivateServerRecording, InterruptionEndsItAndNeverHoldsUpTheCaller) {
         if (c.signal)
             recording.server.signal(c.signal);
         else
-            ASSERT_TRUE(recording.server.pactl(c.pactl).succeeded());
+            ASSERT_TRUE(recording.server.pactl(c.pactl));
         EXPECT_TRUE(recording.endsWithin(interruptionTimeout));
         // A stalled input never passes end-of-stream on, and a hung server makes every
         // request wait half a minute: stopping and dropping the recorder wait for neither.
@@ -301,9 +289,10 @@ TEST(PrivateServerRecording, VolumeChangeIsNotAnInterruption) {
     // The server reports every change of the stream; only a move to another device counts.
     PrivateRecording recording;
     ASSERT_TRUE(recording.start());
-    const QString stream =
-        recording.server.pactl({"list", "short", "source-outputs"}).output.section('\t', 0, 0);
-    ASSERT_TRUE(recording.server.pactl({"set-source-output-volume", stream, "50%"}).succeeded());
+    const QString stream = recording.server.pactl({"list", "short", "source-outputs"})
+                               .value_or("")
+                               .section('\t', 0, 0);
+    ASSERT_TRUE(recording.server.pactl({"set-source-output-volume", stream, "50%"}));
     EXPECT_FALSE(recording.endsWithin(1s));
     EXPECT_TRUE(recording.recorder->stop());
 }
@@ -314,7 +303,8 @@ TEST(PrivateServerRecording, DestroyingTheRecorderReleasesTheMicrophone) {
     // Streams of clients, as opposed to the remapping module's own stream.
     const auto clientStreams = [&] {
         return recording.server.pactl({"list", "short", "source-outputs"})
-            .output.count("protocol-native");
+            .value_or("")
+            .count("protocol-native");
     };
     ASSERT_EQ(clientStreams(), 1);
     recording.recorder.reset();

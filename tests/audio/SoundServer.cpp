@@ -12,17 +12,18 @@ constexpr int serverStopTimeoutMs = 5000;
 
 } // namespace
 
-ToolResult runTool(const QString& program, const QStringList& arguments) {
+std::optional<QString> runTool(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     if (!process.waitForFinished(toolTimeoutMs)) {
         process.kill();
         process.waitForFinished();
-        return {};
+        return std::nullopt;
     }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAll())};
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAll());
 }
 
 PrivateSoundServer::PrivateSoundServer() {
@@ -55,11 +56,11 @@ bool PrivateSoundServer::start(Input input) {
                   << "module-remap-source master=vmic_sink.monitor source_name=vmic";
     m_server.start("pulseaudio", arguments);
     if (!m_server.waitForStarted() ||
-        !waitUntil([this] { return pactl({"info"}).succeeded(); }, serverStartTimeout))
+        !waitUntil([this] { return pactl({"info"}).has_value(); }, serverStartTimeout))
         return false;
     if (input == Input::none)
         return true;
-    if (!pactl({"set-default-source", "vmic"}).succeeded())
+    if (!pactl({"set-default-source", "vmic"}))
         return false;
     // A silent stream keeps the null sink running, as on the desktop, so the first
     // buffer comes in tens of milliseconds.
@@ -82,6 +83,6 @@ void PrivateSoundServer::signal(int number) {
         ::kill(static_cast<pid_t>(m_server.processId()), number);
 }
 
-ToolResult PrivateSoundServer::pactl(const QStringList& arguments) const {
+std::optional<QString> PrivateSoundServer::pactl(const QStringList& arguments) const {
     return runTool("pactl", QStringList{"--server=" + address()} + arguments);
 }

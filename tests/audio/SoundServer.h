@@ -2,16 +2,11 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <optional>
 
-// The exit code and merged output of a command-line tool run to the end.
-struct ToolResult {
-    int exitCode = -1;
-    QString output;
-    bool succeeded() const { return exitCode == 0; }
-};
-
-// Runs a tool and waits for it (bounded); a tool that does not finish in time fails.
-ToolResult runTool(const QString& program, const QStringList& arguments);
+// Runs a tool to the end (bounded) and returns its merged output; nothing when it failed
+// or did not finish in time.
+std::optional<QString> runTool(const QString& program, const QStringList& arguments);
 
 // A PulseAudio of the test's own, with a virtual microphone "vmic" fed through the sink
 // "vmic_sink", so a test can unplug the microphone, freeze or stop the server without
@@ -29,7 +24,7 @@ public:
     void signal(int number);
     // The address to put into PULSE_SERVER.
     QString address() const { return "unix:" + m_dir.filePath("native"); }
-    ToolResult pactl(const QStringList& arguments) const;
+    std::optional<QString> pactl(const QStringList& arguments) const;
 
 private:
     void kill();
@@ -48,7 +43,12 @@ public:
         , m_previous(qgetenv(name)) {
         qputenv(name, value);
     }
-    ~ScopedEnvironment() { m_wasSet ? void(qputenv(m_name, m_previous)) : void(qunsetenv(m_name)); }
+    ~ScopedEnvironment() {
+        if (m_wasSet)
+            qputenv(m_name, m_previous);
+        else
+            qunsetenv(m_name);
+    }
 
 private:
     const char* m_name;
