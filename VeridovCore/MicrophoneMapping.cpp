@@ -14,15 +14,15 @@ namespace {
 const QString alreadyMapped =
     QStringLiteral("The microphone key already has a custom mapping. Disable that mapping first; "
                    "Wispen has left it intact.");
-const QString unreadableMappings = QStringLiteral(
-    "Cannot read the current keyboard mappings. Use Control-Option-Space to record.");
+const QString unreadableMappings =
+    QStringLiteral("Cannot read the current keyboard mappings. Use Ctrl+Alt+Space to record.");
 const QString unfamiliarMapping =
     QStringLiteral("An unfamiliar keyboard mapping was found. No keys were changed.");
 const QString unreadableValue =
     QStringLiteral("Cannot read a keyboard mapping. No keys were changed.");
 const QString differentMappings =
     QStringLiteral("Your keyboards have different custom mappings. Wispen left them unchanged. "
-                   "Use Control-Option-Space to record.");
+                   "Use Ctrl+Alt+Space to record.");
 
 // Doubles are exact integers only up to 2^53; a larger JSON number may already
 // have been rounded by the parser, so it is refused rather than misread.

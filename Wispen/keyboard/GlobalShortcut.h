@@ -23,11 +23,11 @@ public:
     static constexpr const char* notInstalledMessage =
         "The global shortcut could not be installed.";
     static constexpr const char* fallbackInUseMessage =
-        "Control-Option-Space is already in use. You can still record from the menu bar.";
+        "Ctrl+Alt+Space is already in use. You can still record from the tray icon.";
     static constexpr const char* microphoneUsedBySystemMessage =
-        "F20 is used by a system shortcut, so the microphone key was not remapped.";
+        "F19 is used by a system shortcut, so the microphone key was not remapped.";
     static constexpr const char* microphoneNotReservedMessage =
-        "F20 could not be reserved, so the microphone key was not remapped.";
+        "F19 could not be reserved, so the microphone key was not remapped.";
 
     // The desktop's configured shortcuts are read from systemShortcuts.
     explicit GlobalShortcut(std::shared_ptr<const SystemShortcuts> systemShortcuts);

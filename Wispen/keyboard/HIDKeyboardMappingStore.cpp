@@ -10,9 +10,9 @@
 namespace {
 
 const QString cannotReadDevices =
-    QStringLiteral("Cannot read keyboard devices. Use Control-Option-Space to record.");
-const QString couldNotChange = QStringLiteral(
-    "macOS could not change the microphone key. Use Control-Option-Space to record.");
+    QStringLiteral("Cannot read keyboard devices. Use Ctrl+Alt+Space to record.");
+const QString couldNotChange =
+    QStringLiteral("The system could not change the microphone key. Use Ctrl+Alt+Space to record.");
 const QString disconnected = QStringLiteral("A keyboard disconnected during setup. Try again.");
 
 constexpr unsigned highestKeyCode = 0x2FF;

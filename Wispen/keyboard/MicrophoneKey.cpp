@@ -13,15 +13,15 @@ using MicrophoneMapping::Entry;
 using Ownership = MicrophoneKey::Ownership;
 using OwnedMapping = MicrophoneKey::OwnedMapping;
 
-const QString noKeyboards = QStringLiteral(
-    "No supported keyboard services are available. Use Control-Option-Space to record.");
+const QString noKeyboards =
+    QStringLiteral("No supported keyboard services are available. Use Ctrl+Alt+Space to record.");
 const QString notConfirmed = QStringLiteral(
-    "macOS did not confirm the microphone mapping. Use Control-Option-Space to record.");
+    "The system did not confirm the microphone mapping. Use Ctrl+Alt+Space to record.");
 const QString couldNotRestore =
     QStringLiteral("Microphone-key setup could not finish restoring its changes. Restart Wispen "
-                   "to retry recovery. Control-Option-Space still works.");
-const QString unknownSession = QStringLiteral(
-    "Cannot identify the current keyboard session. Use Control-Option-Space to record.");
+                   "to retry recovery. Ctrl+Alt+Space still works.");
+const QString unknownSession =
+    QStringLiteral("Cannot identify the current keyboard session. Use Ctrl+Alt+Space to record.");
 
 const OwnedMapping legacyOwned{MicrophoneMapping::source, MicrophoneMapping::legacyDestination};
 

@@ -29,13 +29,13 @@ inline const QString allowBackgroundAccess = QStringLiteral("Allow background ac
 namespace DetailText {
 
 // The ready hint, by trigger mode.
-inline const QString holdToTalk = QStringLiteral("Hold Control-Option-Space to talk.");
-inline const QString pressToTalk = QStringLiteral("Press Control-Option-Space to talk.");
+inline const QString holdToTalk = QStringLiteral("Hold Ctrl+Alt+Space to talk.");
+inline const QString pressToTalk = QStringLiteral("Press Ctrl+Alt+Space to talk.");
 
 inline const QString waitingForPermission =
     QStringLiteral("Waiting for microphone permission. No audio has been sent.");
 inline const QString allowMicrophoneInSettings =
-    QStringLiteral("Allow Wispen Rezuraz in System Settings, Privacy & Security, Microphone.");
+    QStringLiteral("Allow Wispen Rezuraz to use the microphone in your system's privacy settings.");
 inline const QString releaseToTranscribe =
     QStringLiteral("Release to transcribe. Up to 3 minutes.");
 inline const QString pressAgainToTranscribe =
@@ -52,11 +52,11 @@ inline const QString copiedWhileWaiting =
     QStringLiteral("You copied something while waiting. Use Copy last transcript when ready.");
 inline const QString clipboardCopyFailed =
     QStringLiteral("Clipboard copy failed. Try Copy last text again.");
-inline const QString pasteSent = QStringLiteral(
-    "The transcript is also on your clipboard. If it did not appear, press Command-V.");
-inline const QString pressToPaste = QStringLiteral("Press Command-V to paste.");
+inline const QString pasteSent =
+    QStringLiteral("The transcript is also on your clipboard. If it did not appear, press Ctrl+V.");
+inline const QString pressToPaste = QStringLiteral("Press Ctrl+V to paste.");
 inline const QString pressToPasteLast =
-    QStringLiteral("Press Command-V to paste your last transcript.");
+    QStringLiteral("Press Ctrl+V to paste your last transcript.");
 inline const QString fieldNotConfirmed =
     QStringLiteral("The original text field could not be confirmed.");
 inline const QString somethingWentWrong = QStringLiteral("Something went wrong. Try again.");
@@ -65,10 +65,10 @@ inline const QString connectionFailed = QStringLiteral(
 inline const QString microphoneUnavailable =
     QStringLiteral("The microphone is unavailable. Check your input device, then try again.");
 inline const QString microphoneKeyEnabled =
-    QStringLiteral("Press the microphone key to test it. Control-Option-Space also works.");
+    QStringLiteral("Press the microphone key to test it. Ctrl+Alt+Space also works.");
 inline const QString microphoneKeyRestored =
-    QStringLiteral("Control-Option-Space still starts recording.");
+    QStringLiteral("Ctrl+Alt+Space still starts recording.");
 inline const QString allowBackgroundAccess =
-    QStringLiteral("Approve Wispen Rezuraz under System Settings, General, Login Items.");
+    QStringLiteral("Approve Wispen Rezuraz in your desktop's autostart settings.");
 
 } // namespace DetailText

@@ -39,7 +39,7 @@ public:
     static inline const QString targetChanged =
         QStringLiteral("The original field, selection, or text changed while recording.");
     static inline const QString keystrokeFailed =
-        QStringLiteral("macOS could not create the paste keystroke.");
+        QStringLiteral("The system could not create the paste keystroke.");
 
     // Role names of the fields that take a paste, and of the one that never does.
     static inline const QStringList acceptedRoles{QStringLiteral("text"), QStringLiteral("entry"),

@@ -39,7 +39,7 @@ protected:
     unsigned mic(quint32 device) { return kernel.keyCode(device, micKey); }
 
     const QString unknownSession = QStringLiteral(
-        "Cannot identify the current keyboard session. Use Control-Option-Space to record.");
+        "Cannot identify the current keyboard session. Use Ctrl+Alt+Space to record.");
     SimulatedKernel kernel;
     HIDKeyboardMappingStore store{std::make_unique<SimulatedInputDevices>(kernel)};
     MemoryUserDefaults defaults;
@@ -80,9 +80,9 @@ TEST_F(MicrophoneKeyTest, AFailedEnableChangesNothing) {
         "The microphone key already has a custom mapping. Disable that mapping first; "
         "Wispen has left it intact.");
     const QString noKeyboards = QStringLiteral(
-        "No supported keyboard services are available. Use Control-Option-Space to record.");
+        "No supported keyboard services are available. Use Ctrl+Alt+Space to record.");
     const QString notConfirmed = QStringLiteral(
-        "macOS did not confirm the microphone mapping. Use Control-Option-Space to record.");
+        "The system did not confirm the microphone mapping. Use Ctrl+Alt+Space to record.");
     const struct {
         const char* what;
         std::function<void()> setUp;
@@ -135,7 +135,7 @@ TEST_F(MicrophoneKeyTest, ARollbackThatCannotFinishSaysSoAndKeepsTheRecord) {
     };
     EXPECT_EQ(thrownBy([&] { key().enable(); }),
               "Microphone-key setup could not finish restoring its changes. Restart Wispen to "
-              "retry recovery. Control-Option-Space still works.");
+              "retry recovery. Ctrl+Alt+Space still works.");
     kernel.beforeKeymapCall = nullptr;
     kernel.device(1)->refuseWrites = 0;
     EXPECT_EQ(mic(1), unsigned(KEY_F20));

@@ -83,15 +83,15 @@ TEST(MicrophoneMapping, ParseReadsAListOrATableOfServices) {
 }
 
 TEST(MicrophoneMapping, ParseRefusesMalformedInputWithTheFittingSentence) {
-    const QString unreadable = QStringLiteral(
-        "Cannot read the current keyboard mappings. Use Control-Option-Space to record.");
+    const QString unreadable =
+        QStringLiteral("Cannot read the current keyboard mappings. Use Ctrl+Alt+Space to record.");
     const QString unfamiliar =
         QStringLiteral("An unfamiliar keyboard mapping was found. No keys were changed.");
     const QString badValue =
         QStringLiteral("Cannot read a keyboard mapping. No keys were changed.");
     const QString different =
         QStringLiteral("Your keyboards have different custom mappings. Wispen left them "
-                       "unchanged. Use Control-Option-Space to record.");
+                       "unchanged. Use Ctrl+Alt+Space to record.");
     const QByteArray src = R"("HIDKeyboardModifierMappingSrc": 1)";
     const QByteArray pair = "[{" + src + R"(, "HIDKeyboardModifierMappingDst": 2)";
     const QByteArray table = "RegistryID Key Value\n";

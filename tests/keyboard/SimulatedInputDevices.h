@@ -80,9 +80,9 @@ constexpr quint64 f15 = MicrophoneMapping::legacyDestination;
 constexpr quint64 f20 = MicrophoneMapping::destination;
 
 inline const QString cannotReadDevices =
-    QStringLiteral("Cannot read keyboard devices. Use Control-Option-Space to record.");
-inline const QString couldNotChange = QStringLiteral(
-    "macOS could not change the microphone key. Use Control-Option-Space to record.");
+    QStringLiteral("Cannot read keyboard devices. Use Ctrl+Alt+Space to record.");
+inline const QString couldNotChange =
+    QStringLiteral("The system could not change the microphone key. Use Ctrl+Alt+Space to record.");
 inline const QString disconnected =
     QStringLiteral("A keyboard disconnected during setup. Try again.");
 

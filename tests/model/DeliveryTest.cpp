@@ -12,7 +12,7 @@ const QString blank = QStringLiteral(" \n\t ");
 const QString usersText = MemoryPasteboard().contents.value();
 const QString refusal = QStringLiteral("The text field changed.");
 const QString exposure = QStringLiteral("This app did not expose its focused field.");
-const QString pressToPaste = QStringLiteral(" Press Command-V to paste.");
+const QString pressToPaste = QStringLiteral(" Press Ctrl+V to paste.");
 const QString notConfirmed = QStringLiteral("The original text field could not be confirmed.");
 const QString meanwhile = QStringLiteral("copied meanwhile");
 const std::optional<QString> noHint;
