@@ -9,7 +9,15 @@ std::optional<Admission::Ticket> Admission::tryEnter() {
     if (m_admitted >= m_capacity)
         return std::nullopt;
     ++m_admitted;
+    m_lastActivity = std::chrono::steady_clock::now();
     return Ticket(this);
+}
+
+std::chrono::steady_clock::duration Admission::idleFor() {
+    std::lock_guard lock(m_mutex);
+    if (m_admitted > 0)
+        return {};
+    return std::chrono::steady_clock::now() - m_lastActivity;
 }
 
 Admission::Load Admission::load() {
@@ -34,6 +42,7 @@ Admission::Ticket::~Ticket() {
     {
         std::lock_guard lock(m_admission->m_mutex);
         --m_admission->m_admitted;
+        m_admission->m_lastActivity = std::chrono::steady_clock::now();
         if (m_working)
             --m_admission->m_working;
     }

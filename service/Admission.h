@@ -2,6 +2,7 @@
 
 #include "Deadline.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -49,11 +50,15 @@ public:
     };
     Load load();
 
+    // How long no request has been admitted or running; zero while one is.
+    std::chrono::steady_clock::duration idleFor();
+
 private:
     const int m_workers;
     const int m_capacity;
     int m_admitted = 0;
     int m_working = 0;
+    std::chrono::steady_clock::time_point m_lastActivity = std::chrono::steady_clock::now();
     std::mutex m_mutex;
     std::condition_variable m_turnFreed;
 };

@@ -54,7 +54,7 @@ ServiceOptions ServiceOptions::parse(int argc, const char* const* argv) {
                            option == "--queue" || option == "--forward" ||
                            option == "--forward-model" || option == "--model" ||
                            option == "--grammar" || option == "--idle-timeout" ||
-                           option == "--time-limit";
+                           option == "--time-limit" || option == "--exit-when-idle";
         if (!known)
             throw std::invalid_argument("Unknown option \"" + std::string(option) + "\".");
         if (!inlineValue) {
@@ -85,6 +85,8 @@ ServiceOptions ServiceOptions::parse(int argc, const char* const* argv) {
             options.idleTimeoutSec = number(option, value, 1, maximumSeconds);
         else if (option == "--time-limit")
             options.timeLimitSec = number(option, value, 1, maximumSeconds);
+        else if (option == "--exit-when-idle")
+            options.exitWhenIdleSec = number(option, value, 0, maximumSeconds);
     }
     return options;
 }
@@ -117,5 +119,7 @@ std::string ServiceOptions::usage() {
            "                        (default 10)\n"
            "  --time-limit SECS     abandon a request after this long, answering 503\n"
            "                        (default 75, the application's own limit)\n"
+           "  --exit-when-idle SECS end after this long without a request, 0 for never\n"
+           "                        (default 0; the application starts it with 600)\n"
            "  --help                print this text\n";
 }

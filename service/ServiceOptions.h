@@ -23,6 +23,7 @@ struct ServiceOptions {
     std::string grammarFile; // empty: the model's open language model
     int idleTimeoutSec = defaultIdleTimeoutSec;
     int timeLimitSec = defaultTimeLimitSec;
+    int exitWhenIdleSec = 0; // 0: serve until told to stop
     bool help = false;
 
     // One decoder holds about 160 MB, so the default stays small even on big machines.

@@ -30,6 +30,9 @@ public:
     void run();
     void stop();
 
+    // How long the service has had no request to work on; zero while it has one.
+    std::chrono::steady_clock::duration idleFor() { return m_admission.idleFor(); }
+
 private:
     void installRoutes();
 

@@ -6,6 +6,8 @@
 #include "ServiceOptions.h"
 #include "TranscriptionServer.h"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -43,6 +45,10 @@ int main(int argc, char** argv) {
 
     // Termination requests are taken by one thread with sigwait, which may then stop
     // the server safely; every other thread inherits the blocked mask.
+    // A service started in the background of a script inherits SIGINT ignored, and
+    // an ignored signal is dropped even while a thread waits for it.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -73,12 +79,25 @@ int main(int argc, char** argv) {
     std::cout << "wispen-service listening on http://" << options.host << ':' << port << '/'
               << std::endl;
 
+    // Ends the service on a termination request, or once it has been idle for as
+    // long as it was asked to wait.
+    std::atomic<bool> served = false;
     std::thread stopper([&] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        server.stop();
+        const timespec pollInterval{1, 0};
+        const auto idleLimit = std::chrono::seconds(options.exitWhenIdleSec);
+        while (sigtimedwait(&stopSignals, nullptr, &pollInterval) < 0) {
+            if (options.exitWhenIdleSec > 0 && server.idleFor() >= idleLimit)
+                break;
+        }
+        // stop() does nothing before the server listens, and a request to end may
+        // arrive while the model is still loading: repeat it until run() returned.
+        while (!served) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
     server.run();
+    served = true;
     // run() also returns when listening fails; wake the stopper so it can be joined.
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();

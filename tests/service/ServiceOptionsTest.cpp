@@ -57,6 +57,11 @@ TEST(ServiceOptions, TheBinaryPrintsUsageOrRefusesWithASentenceOnStandardError) 
         {{"--port", "99999"}, 2, {}, "--port needs a whole number"},
         // Forwarding in the clear off this machine.
         {{"--forward", "http://speech.example.com"}, 2, {}, "unencrypted"},
+        // Started by the application, it ends by itself once nobody needs it.
+        {{"--model", "/nonexistent", "--exit-when-idle", "1"},
+         0,
+         {"listening"},
+         "answered with 503"},
     };
     for (const auto& [arguments, exitCode, out, err] : cases) {
         SCOPED_TRACE(arguments.back());
