@@ -1,61 +1,77 @@
 #!/usr/bin/env bash
-# Sets up and builds everything, makes sure a transcription service answers, then
-# runs the application. Arguments are passed to the application.
+# Sets up and builds everything, then runs the application until it quits or this
+# script is interrupted. Arguments are passed to the application.
 #
-# With the default service address, the bundled local service is started when
-# nothing answers there yet, and stopped again when the application exits. A user
-# who points the application elsewhere (--service-url) gets no local service.
-# On a machine without a display, the application runs inside a private headless
-# desktop (scripts/screenshot.sh shows it).
+# The application starts the bundled transcription service itself when it needs
+# it. On a machine without a display it runs inside a private headless desktop.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
-default_url="http://127.0.0.1:8731"
+mkdir -p "$build"
+log="$build/build.log"
 
-"$root/scripts/build.sh"
+echo "Building Wispen Rezuraz (log: $log)..."
+if ! "$root/scripts/build.sh" >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "The build failed; the whole log is in $log." >&2
+    exit 1
+fi
 
-service_url="$default_url"
-args=("$@")
-for ((i = 0; i < ${#args[@]}; i++)); do
-    case "${args[$i]}" in
-    --service-url) service_url="${args[$((i + 1))]:-}" ;;
-    --service-url=*) service_url="${args[$i]#--service-url=}" ;;
-    esac
-done
-
-started=()
+app=""
+desktop=""
+# Ends the application with the signal this script received (it quits as on
+# logout), then the private desktop, if one was started.
 cleanup() {
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-    if [ -n "${desktop:-}" ]; then "$root/tests/harness/desktop.sh" stop "$desktop" >/dev/null; fi
+    if [ -n "$app" ] && kill -0 "$app" 2>/dev/null; then
+        kill "-${1:-TERM}" "$app" 2>/dev/null || true
+        wait "$app" 2>/dev/null || true
+    fi
+    app=""
+    if [ -n "$desktop" ]; then "$root/tests/harness/desktop.sh" stop "$desktop" >/dev/null; fi
+    desktop=""
 }
 trap cleanup EXIT
-
-# Any HTTP answer means a service is there (it says 503 while it has no model).
-answers() {
-    local code
-    code=$(curl -s -o /dev/null --max-time 1 -w '%{http_code}' "$1/healthz" 2>/dev/null) || true
-    [ -n "$code" ] && [ "$code" != "000" ]
-}
-
-if [ "$service_url" = "$default_url" ] && ! answers "$default_url"; then
-    echo "Starting the bundled transcription service on $default_url"
-    "$build/service/wispen-service" --host 127.0.0.1 --port 8731 &
-    started+=($!)
-    # The service loads its speech model before it listens: a few seconds.
-    for _ in $(seq 1 400); do
-        answers "$default_url" && break
-        kill -0 "${started[0]}" 2>/dev/null || { echo "The transcription service did not start." >&2; exit 1; }
-        sleep 0.05
-    done
-    answers "$default_url" || { echo "The transcription service did not answer." >&2; exit 1; }
-fi
+trap 'cleanup INT; exit 130' INT
+trap 'cleanup TERM; exit 143' TERM
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     desktop="$build/run-desktop"
-    echo "No display found: running inside a private headless desktop ($desktop)."
-    "$root/tests/harness/desktop.sh" start "$desktop"
+    "$root/tests/harness/desktop.sh" start "$desktop" >/dev/null
     # shellcheck source=/dev/null
     . "$desktop/env"
 fi
 
-"$build/Wispen/shell/wispen" "$@"
+"$build/bin/wispen" "$@" &
+app=$!
+
+# Ready once the application owns its name on the session bus; a copy that was
+# already running keeps the name, and this one hands over to it and leaves.
+id=org.wispenrezuraz.WispenRezuraz
+owner() {
+    dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetConnectionUnixProcessID "string:$id" 2>/dev/null | awk '{print $2}'
+}
+for _ in $(seq 1 200); do
+    kill -0 "$app" 2>/dev/null || break
+    [ "$(owner)" = "$app" ] && break
+    sleep 0.05
+done
+if ! kill -0 "$app" 2>/dev/null; then
+    status=0
+    wait "$app" || status=$?
+    app=""
+    [ "$status" -eq 0 ] && echo "Wispen Rezuraz was already running: its menu is open."
+    exit "$status"
+fi
+echo "Wispen Rezuraz is running: hold Ctrl+Alt+Space and speak."
+if [ -n "$desktop" ]; then
+    echo "No display was found, so it runs on a private desktop (display $DISPLAY)."
+    echo "Look at it with: DISPLAY=$DISPLAY import -window root screen.png"
+    echo "Speak into its microphone with: PULSE_SERVER=$PULSE_SERVER paplay --device=vmic_sink FILE.wav"
+    echo "Hold the shortcut with: DISPLAY=$DISPLAY xdotool keydown ctrl+alt+space, then keyup."
+fi
+echo "Press Ctrl+C to quit."
+status=0
+wait "$app" || status=$?
+app=""
+exit "$status"

@@ -3,6 +3,7 @@
 #include "ReradazIzavo.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -85,6 +86,10 @@ void StatusTray::refresh() {
     m_holdToTalk->setChecked(m_model.holdToTalk());
     const QSignalBlocker pasteBlocker(m_autoPaste);
     m_autoPaste->setChecked(m_model.autoPaste());
+}
+
+void StatusTray::reopen() {
+    m_menu.popup(QCursor::pos());
 }
 
 QIcon StatusTray::iconFor(int phase) {

@@ -19,6 +19,9 @@ public:
     // Whether the desktop has a tray to show the icon in.
     static bool available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
+    // Opens the menu at the pointer: what a second launch of the application shows.
+    void reopen();
+
 signals:
     void quitRequested();
 

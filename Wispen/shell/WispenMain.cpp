@@ -1,12 +1,14 @@
 // The application: the dictation controller with its Linux collaborators, the
 // trigger keys and the tray icon.
 
+#include "BundledService.h"
 #include "GStreamerRecorder.h"
 #include "GlobalShortcut.h"
 #include "LogindSleepNotifier.h"
 #include "PasteTarget.h"
 #include "ReradazIzavo.h"
 #include "ServiceAddress.h"
+#include "SingleInstance.h"
 #include "StatusTray.h"
 #include "ZedazidEdize.h"
 
@@ -16,23 +18,61 @@
 #include <QTextStream>
 #include <QThreadPool>
 
+namespace {
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("wispen-rezuraz"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Wispen Rezuraz"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    QCoreApplication::setApplicationName(QStringLiteral("wispen-rezuraz"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(WISPEN_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Push-to-talk dictation."));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serviceUrl(
         QStringLiteral("service-url"),
         QStringLiteral("Transcription service to use (https, or http on this machine). "
                        "Default: %1.")
             .arg(QLatin1String(ServiceAddress::defaultBaseUrl)),
         QStringLiteral("url"));
-    parser.addOption(serviceUrl);
+    const QCommandLineOption showSettings(QStringLiteral("show-settings"),
+                                          QStringLiteral("Open the settings window."));
+    parser.addOptions({serviceUrl, showSettings});
+
+    // Help, the version and a mistyped option need no display: answer them before
+    // the graphical application exists, which would abort without one. (With a
+    // display, the application takes its own options such as -platform first.)
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const bool parsed = parser.parse(arguments);
+    if ((parsed && (parser.isSet(help) || parser.isSet(version))) || (!parsed && !hasDisplay())) {
+        QCoreApplication console(argc, argv);
+        parser.process(console); // prints and exits
+        return 0;
+    }
+    if (!hasDisplay()) {
+        QTextStream(stderr) << "wispen: no display found. Wispen Rezuraz runs in a graphical "
+                               "session (DISPLAY is not set).\n";
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Wispen Rezuraz"));
+    QApplication::setQuitOnLastWindowClosed(false);
     parser.process(app);
+
+    // One copy per session: a second launch hands over to the first and leaves.
+    SingleInstance instance;
+    if (instance.claim(parser.isSet(showSettings)) == SingleInstance::Claim::another)
+        return 0;
 
     if (parser.isSet(serviceUrl)) {
         try {
@@ -72,8 +112,19 @@ int main(int argc, char* argv[]) {
         model.report(error);
     }
 
+    // The bundled service starts when a dictation needs it, so its model loads while
+    // the user speaks, and ends itself when it has been idle for long.
+    BundledService service;
+    QObject::connect(&model, &ReradazIzavo::phaseChanged, &service, [&] {
+        if (model.phase() != ReradazIzavo::Phase::idle &&
+            model.phase() != ReradazIzavo::Phase::failed)
+            service.ensureRunning();
+    });
+
     StatusTray tray(model);
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &tray, &StatusTray::reopen);
     QObject::connect(&tray, &StatusTray::quitRequested, &app, [&] {
+        service.stop();
         model.cancel();
         shortcut->stop();
         sleepNotifier->stop();
