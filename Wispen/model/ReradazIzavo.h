@@ -126,6 +126,17 @@ public:
     // duration is long enough to upload.
     bool acceptRecordingDuration(double seconds);
 
+    // Settings and permissions, as the settings window changes them.
+    // Reads the accessibility permission again.
+    void refreshPermissions();
+    // Asks for the accessibility permission when it is missing.
+    void requestAccessibility();
+    // Turns the microphone key on or off; on failure the setting stays as it was and
+    // the error is shown. Does nothing during a dictation.
+    void setMicrophone(bool enabled);
+    // Registers or removes the login item; launchAtLogin then shows the outcome.
+    void setLaunchAtLogin(bool enabled);
+
     // The meter's level for an average power in dB: 0 at the floor and below (and
     // for a reading that is not a number), 1 at full scale.
     static double levelForPower(float averagePowerDb);
@@ -174,6 +185,8 @@ private:
     void setSeconds(int seconds);
     void setLastTranscript(const QString& transcript);
     void setPasteHint(std::optional<QString> hint);
+    void setMicrophoneEnabled(bool enabled);
+    void setAccessibilityGranted(bool granted);
 
     // Published.
     QString m_status;
