@@ -156,6 +156,8 @@ signals:
     void accessibilityGrantedChanged();
 
 private:
+    friend class PublishedState;
+
     // State and triggers.
     void update(const QString& status, const QString& detail);
     QString readyHint() const;
