@@ -7,13 +7,13 @@ packages=(
   # toolchain and test frameworks
   cmake g++ pkg-config clang-format curl googletest libgtest-dev libgmock-dev libbenchmark-dev
   # Qt
-  qt6-base-dev qt6-base-dev-tools
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   # audio: recording, decoding, inspection
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-pulseaudio
   gstreamer1.0-plugins-base-apps gstreamer1.0-tools
   # X11, accessibility and the desktop session
-  libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-keysyms1-dev libxkbcommon-dev
+  libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-keysyms1-dev libxcb-xfixes0-dev libxkbcommon-dev
   libatspi2.0-dev libglib2.0-dev at-spi2-core dbus dbus-x11
   xvfb openbox trayer xdotool x11-utils xterm imagemagick
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 libgtk-3-0

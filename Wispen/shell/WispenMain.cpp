@@ -1,6 +1,7 @@
 // The application: the dictation controller with its Linux collaborators, the
 // trigger keys and the tray icon.
 
+#include "BrandIcon.h"
 #include "BundledService.h"
 #include "GStreamerRecorder.h"
 #include "GlobalShortcut.h"
@@ -67,6 +68,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Wispen Rezuraz"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(BrandIcon::icon());
     parser.process(app);
 
     // One copy per session: a second launch hands over to the first and leaves.

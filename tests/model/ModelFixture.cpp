@@ -49,6 +49,8 @@ void ModelTest::build() {
     c.sleepNotifier = sleep;
     c.timers = realTimers ? realTimers : timers;
     c.defaults = defaults;
+    c.shortcut = shortcut;
+    c.microphoneKey = microphoneKey;
     model.reset();
     model = std::make_unique<ReradazIzavo>(std::move(c));
     statuses.clear();

@@ -54,6 +54,9 @@ protected:
     std::shared_ptr<ManualSleepNotifier> sleep = std::make_shared<ManualSleepNotifier>();
     std::shared_ptr<ManualTimerSource> timers = std::make_shared<ManualTimerSource>();
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
+    // The trigger keys and the microphone key; absent unless a test sets them.
+    std::shared_ptr<ShortcutTrigger> shortcut;
+    std::shared_ptr<MicrophoneKeyControl> microphoneKey;
     bool trusted = true;
     std::unique_ptr<ReradazIzavo> model;
     QStringList statuses; // every status the update step showed, in order
