@@ -392,6 +392,36 @@ TEST_F(Views, RendersFitInLightAndDark) {
     QApplication::setPalette(QPalette());
 }
 
+// A few of the documented sizes, measured between laid-out widgets.
+TEST_F(Views, KeepsTheDocumentedSpacing) {
+    const auto gap = [](QWidget* root, const char* above, const char* below, bool vertical) {
+        const QRect a(find<QWidget>(root, above)->mapTo(root, QPoint()),
+                      find<QWidget>(root, above)->size());
+        const QRect b(find<QWidget>(root, below)->mapTo(root, QPoint()),
+                      find<QWidget>(root, below)->size());
+        return vertical ? b.top() - a.bottom() - 1 : b.left() - a.right() - 1;
+    };
+    for (const View view : {View::panel, View::hud, View::settings}) {
+        S::setPhase(*model, view == View::hud ? Phase::recording : Phase::idle);
+        const auto widget = make(view);
+        widget->show();
+        QCoreApplication::processEvents();
+        if (view == View::panel) {
+            EXPECT_EQ(gap(widget.get(), "record-action", "divider", true), 14);
+            EXPECT_EQ(find<QWidget>(widget.get(), "record-action")->x(), 16);
+        } else if (view == View::hud) {
+            EXPECT_EQ(gap(widget.get(), "hud-time", "hud-level", false), 10);
+            EXPECT_EQ(find<QWidget>(widget.get(), "hud-symbol")->x(), 14);
+        } else {
+            EXPECT_EQ(gap(widget.get(), "hold-to-talk", "auto-paste", true), 16);
+            EXPECT_EQ(
+                find<QWidget>(widget.get(), "privacy-link")->mapTo(widget.get(), QPoint()).x() +
+                    find<QWidget>(widget.get(), "privacy-link")->width(),
+                420 - 24);
+        }
+    }
+}
+
 TEST(BrandIcon, FillsItsSquareAndScreenReadersSkipIt) {
     for (const int size : {32, 44}) {
         BrandIcon icon(size);
