@@ -23,20 +23,31 @@ constexpr int channelCount = 1;
 constexpr int bitRateBitsPerSecond = 64000;
 constexpr mode_t fileMode = 0600;
 
-// How long stop() waits for the muxer to write the end of the file.
+// The longest the main thread waits in prepareToRecord() for the sound server to take
+// the connection, and in record() for the input to start or fail; together well under
+// the 50 ms a frozen interface starts to show. A server that answers at once (refusing,
+// or with no input device) is reported as unavailable right there; a slower one is
+// waited for on a worker thread, and if it never comes the recording stalls without
+// audio.
+constexpr std::chrono::milliseconds connectWait{15};
+constexpr std::chrono::milliseconds startWait{20};
+// How long after stop() the recording goes on. Sound reaches us through the sound
+// server's buffers some milliseconds after it was made, and a word that ends right at
+// the release loses its last sound without this; the time stamps of the input cover
+// the rest of the way.
+constexpr std::chrono::milliseconds releaseTail{100};
+// How long after the end of the tail the input may take to deliver the audio stamped
+// before it; one that takes longer has stalled, and the file ends with what came.
+constexpr std::chrono::milliseconds drainTimeout{500};
+// How long the muxer may take to write the end of the file once the stream ended.
 constexpr std::chrono::milliseconds finaliseTimeout{2000};
+// How often a stopped recording is looked at until its file is finished.
+constexpr std::chrono::milliseconds finishPollInterval{5};
 // An input that delivered audio and then nothing for this long has stalled (a suspended
 // or vanished device that reports no error).
 constexpr std::chrono::milliseconds stallTimeout{500};
-// How long prepareToRecord() waits for the sound server to take the connection. A server
-// that has stopped answering would keep the caller waiting half a minute.
-constexpr std::chrono::milliseconds connectTimeout{3000};
-// How long record() waits for the first audio before it reports success anyway. An input
-// that cannot start (no device at all, a device that refuses) fails within milliseconds,
-// and so is reported as unavailable rather than as a recording interrupted a moment later.
-constexpr std::chrono::milliseconds startTimeout{250};
 // An input that never delivers a first buffer within this time has stalled too; an idle
-// sound server can take one to two seconds to wake up, so this is generous.
+// sound server can take one to two seconds to wake up, and a hung one never answers.
 constexpr std::chrono::milliseconds firstBufferTimeout{3000};
 
 // What averagePower reports before the first reading and for channels the input lacks:
@@ -105,9 +116,14 @@ struct GStreamerRecorder::BusNews {
 };
 
 // The GStreamer side of the recorder: the elements we talk to after building, the bus,
-// and what the streaming threads report. It never calls back into the recorder, so it
-// can be released on another thread after the recorder is gone.
+// and what the streaming and worker threads report. It never calls back into the
+// recorder. The recorder and the jobs it gives to worker threads share it, and the last
+// of them to let go releases it, always on a worker thread: stopping the pipeline waits
+// for the sound server's answer, up to half a minute when it hangs.
 struct GStreamerRecorder::Pipeline {
+    // How far the input got in starting.
+    enum class Start { connecting, connected, playing, failed };
+
     Pipeline() = default;
 
     ~Pipeline() {
@@ -117,8 +133,10 @@ struct GStreamerRecorder::Pipeline {
         // A prepared input was made ready on its own, while the pipeline stayed null.
         if (source)
             gst_element_set_state(source.get(), GST_STATE_NULL);
-        if (probe)
-            gst_pad_remove_probe(sourceOutput.get(), probe);
+        if (bufferProbe)
+            gst_pad_remove_probe(sourceOutput.get(), bufferProbe);
+        if (eventProbe)
+            gst_pad_remove_probe(sourceOutput.get(), eventProbe);
         if (deviceHandler)
             g_signal_handler_disconnect(source.get(), deviceHandler);
     }
@@ -157,8 +175,10 @@ struct GStreamerRecorder::Pipeline {
         bus.reset(gst_element_get_bus(pipeline.get()));
         if (!sourceOutput || !meterInput || !bus)
             return false;
-        probe = gst_pad_add_probe(sourceOutput.get(), GST_PAD_PROBE_TYPE_BUFFER,
-                                  &Pipeline::onSourceBuffer, this, nullptr);
+        bufferProbe = gst_pad_add_probe(sourceOutput.get(), GST_PAD_PROBE_TYPE_BUFFER,
+                                        &Pipeline::onSourceBuffer, this, nullptr);
+        eventProbe = gst_pad_add_probe(sourceOutput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                                       &Pipeline::onSourceEvent, this, nullptr);
         if (g_object_class_find_property(G_OBJECT_GET_CLASS(source.get()), "current-device"))
             deviceHandler = g_signal_connect(source.get(), "notify::current-device",
                                              G_CALLBACK(&Pipeline::onCurrentDevice), this);
@@ -204,8 +224,10 @@ struct GStreamerRecorder::Pipeline {
         return news;
     }
 
-    // Runs on the streaming thread for every buffer the input delivers.
-    static GstPadProbeReturn onSourceBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
+    // Runs on the streaming thread for every buffer the input delivers. Once an end is
+    // set, the first buffer stamped at or after it ends the stream instead of passing:
+    // everything captured before the end goes into the file, however late it arrives.
+    static GstPadProbeReturn onSourceBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
         auto* self = static_cast<Pipeline*>(data);
         const std::int64_t now = nowNs();
         std::int64_t none = 0;
@@ -216,7 +238,20 @@ struct GStreamerRecorder::Pipeline {
                 gst_message_new_application(source, gst_structure_new_empty(firstAudioMessage)));
         }
         self->lastBuffer.store(now);
-        return GST_PAD_PROBE_OK;
+        const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+        if (GST_CLOCK_TIME_IS_VALID(pts) && pts < self->end.load())
+            return GST_PAD_PROBE_OK;
+        self->endStream();
+        return GST_PAD_PROBE_DROP;
+    }
+
+    // An input that ends before its first buffer has nothing for the file, and the
+    // meter, which has not seen the format yet, would divide by a rate of zero.
+    static GstPadProbeReturn onSourceEvent(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        const auto* self = static_cast<Pipeline*>(data);
+        const bool early = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS &&
+                           self->firstBuffer.load() == 0;
+        return early ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
     }
 
     // Runs on the input's reading thread whenever the sound server reports a change of
@@ -236,48 +271,85 @@ struct GStreamerRecorder::Pipeline {
             self->moved.store(true);
     }
 
-    // Connects the input to the sound server on a GStreamer worker thread and waits for
-    // it, within a bound. True when connected. On a failure the pipeline stays with the
-    // caller; when the server does not answer in time, the worker takes it over and
-    // releases it once the attempt ends, and `pipeline` is left empty.
-    static bool connect(std::unique_ptr<Pipeline>& pipeline) {
-        auto attempt = std::make_shared<Attempt>();
-        gst_element_call_async(
-            pipeline->source.get(),
-            [](GstElement* source, gpointer data) {
-                const auto attempt = *static_cast<std::shared_ptr<Attempt>*>(data);
-                const bool connected =
-                    gst_element_set_state(source, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-                std::unique_ptr<Pipeline> abandoned;
-                {
-                    const std::lock_guard lock(attempt->lock);
-                    attempt->finished = true;
-                    attempt->connected = connected;
-                    abandoned = std::move(attempt->abandoned);
-                }
-                attempt->done.notify_all();
-                if (abandoned)
-                    release(std::move(abandoned));
-            },
-            new std::shared_ptr<Attempt>(attempt),
-            [](gpointer data) { delete static_cast<std::shared_ptr<Attempt>*>(data); });
-        std::unique_lock lock(attempt->lock);
-        if (!attempt->done.wait_for(lock, connectTimeout, [&] { return attempt->finished; })) {
-            attempt->abandoned = std::move(pipeline);
-            return false;
-        }
-        return attempt->connected;
+    // Ends the stream after the audio that passed so far; only the first call counts.
+    void endStream() {
+        bool ended = false;
+        if (streamEnded.compare_exchange_strong(ended, true))
+            gst_pad_send_event(meterInput.get(), gst_event_new_eos());
     }
 
-    // Stops the pipeline and lets go of it on a GStreamer worker thread: leaving the
-    // sound server waits for its answer, up to half a minute when it hangs.
-    static void release(std::unique_ptr<Pipeline> pipeline) {
-        if (!pipeline->pipeline)
-            return;
-        GstElement* element = pipeline->pipeline.get();
+    // Sets the end `tail` after the current instant of the pipeline's clock.
+    void endAfter(std::chrono::nanoseconds tail) {
+        GstClockTime now = 0;
+        if (const GstObjectPtr<GstClock> clock{gst_element_get_clock(pipeline.get())})
+            now = gst_clock_get_time(clock.get()) - gst_element_get_base_time(pipeline.get());
+        end.store(now + static_cast<GstClockTime>(tail.count()));
+    }
+
+    // Runs `work` with the pipeline on a GStreamer worker thread; the job holds the
+    // pipeline until it is done.
+    template <typename Work> static void onWorker(std::shared_ptr<Pipeline> self, Work work) {
+        struct Job {
+            std::shared_ptr<Pipeline> pipeline;
+            Work work;
+        };
+        GstElement* element = self->pipeline.get();
         gst_element_call_async(
-            element, [](GstElement*, gpointer data) { delete static_cast<Pipeline*>(data); },
-            pipeline.release(), nullptr);
+            element,
+            [](GstElement*, gpointer data) {
+                auto* job = static_cast<Job*>(data);
+                job->work(*job->pipeline);
+            },
+            new Job{std::move(self), std::move(work)},
+            [](gpointer data) { delete static_cast<Job*>(data); });
+    }
+
+    // Connects the input to the sound server.
+    static void connect(std::shared_ptr<Pipeline> self) {
+        onWorker(std::move(self), [](Pipeline& p) {
+            const bool connected =
+                gst_element_set_state(p.source.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+            p.settle(connected ? Start::connected : Start::failed);
+        });
+    }
+
+    // Starts the whole pipeline once the input is connected, unless it was let go.
+    static void play(std::shared_ptr<Pipeline> self) {
+        onWorker(std::move(self), [](Pipeline& p) {
+            if (p.waitWhile(Start::connecting) != Start::connected || p.released.load())
+                return;
+            const bool playing = gst_element_set_state(p.pipeline.get(), GST_STATE_PLAYING) !=
+                                 GST_STATE_CHANGE_FAILURE;
+            p.settle(playing ? Start::playing : Start::failed);
+        });
+    }
+
+    // Lets go of the recorder's share; the pipeline is stopped and freed on a worker
+    // thread once no job holds it any more.
+    static void release(std::shared_ptr<Pipeline> self) {
+        self->released.store(true);
+        if (self->pipeline)
+            onWorker(std::move(self), [](Pipeline&) {});
+    }
+
+    void settle(Start state) {
+        {
+            const std::lock_guard lock(startLock);
+            start = state;
+        }
+        started.notify_all();
+    }
+
+    // Waits while the start is in `state`, at most `timeout`; answers where it got.
+    Start waitWhile(Start state, std::chrono::nanoseconds timeout = std::chrono::hours(1)) {
+        std::unique_lock lock(startLock);
+        started.wait_for(lock, timeout, [&] { return start != state; });
+        return start;
+    }
+
+    Start startState() {
+        const std::lock_guard lock(startLock);
+        return start;
     }
 
     GstObjectPtr<GstElement> pipeline;
@@ -286,19 +358,21 @@ struct GStreamerRecorder::Pipeline {
     GstObjectPtr<GstPad> sourceOutput;
     GstObjectPtr<GstPad> meterInput;
     GstObjectPtr<GstBus> bus;
-    gulong probe = 0;
+    gulong bufferProbe = 0;
+    gulong eventProbe = 0;
     gulong deviceHandler = 0;
     // Steady-clock nanoseconds of the first and the latest input buffer, 0 before the first.
     std::atomic<std::int64_t> firstBuffer{0};
     std::atomic<std::int64_t> lastBuffer{0};
-    // One connection attempt, shared by the caller and the worker that makes it.
-    struct Attempt {
-        std::mutex lock;
-        std::condition_variable done;
-        bool finished = false;
-        bool connected = false;
-        std::unique_ptr<Pipeline> abandoned;
-    };
+    // The running time from which input buffers no longer go into the file.
+    std::atomic<GstClockTime> end{GST_CLOCK_TIME_NONE};
+    std::atomic<bool> streamEnded{false};
+    // The recorder let go: a start still on its way is not made any more.
+    std::atomic<bool> released{false};
+
+    std::mutex startLock;
+    std::condition_variable started;
+    Start start = Start::connecting;
 
     // The device the stream started on, and whether the server moved it to another one.
     std::mutex deviceLock;
@@ -308,7 +382,10 @@ struct GStreamerRecorder::Pipeline {
 
 GStreamerRecorder::GStreamerRecorder(QString path, QObject* parent)
     : AudioRecorder(parent)
-    , m_path(std::move(path)) {}
+    , m_path(std::move(path)) {
+    m_finishing.setInterval(finishPollInterval);
+    connect(&m_finishing, &QTimer::timeout, this, &GStreamerRecorder::followFinish);
+}
 
 GStreamerRecorder::~GStreamerRecorder() {
     tearDown();
@@ -319,15 +396,16 @@ bool GStreamerRecorder::prepareToRecord() {
         return true;
     if (m_state != State::idle || !gstReady())
         return false;
-    auto pipeline = std::make_unique<Pipeline>();
-    if (!pipeline->build(m_path))
-        return false;
+    m_pipeline = std::make_shared<Pipeline>();
     // Only the input goes to the ready state here: that connects to the sound server,
     // so a missing server fails now, while the file sink (which creates the file when
     // it gets ready) has not been touched.
-    const bool connected = Pipeline::connect(pipeline);
-    m_pipeline = std::move(pipeline);
-    if (!connected) {
+    if (m_pipeline->build(m_path))
+        Pipeline::connect(m_pipeline);
+    else
+        m_pipeline->settle(Pipeline::Start::failed);
+    if (m_pipeline->waitWhile(Pipeline::Start::connecting, connectWait) ==
+        Pipeline::Start::failed) {
         tearDown();
         return false;
     }
@@ -341,11 +419,7 @@ bool GStreamerRecorder::record() {
     if (m_state != State::prepared)
         return false;
     m_started = Clock::now();
-    const bool started = createFile() &&
-                         gst_element_set_state(m_pipeline->pipeline.get(), GST_STATE_PLAYING) !=
-                             GST_STATE_CHANGE_FAILURE &&
-                         awaitStart();
-    if (!started) {
+    if (!createFile() || !awaitStart()) {
         tearDown();
         if (m_fileCreated)
             QFile::remove(m_path);
@@ -357,7 +431,14 @@ bool GStreamerRecorder::record() {
 
 bool GStreamerRecorder::awaitStart() {
     m_state = State::recording;
-    const auto deadline = m_started + startTimeout;
+    Pipeline::play(m_pipeline);
+    const auto deadline = m_started + startWait;
+    auto start = Pipeline::Start::connecting;
+    for (const auto state : {Pipeline::Start::connecting, Pipeline::Start::connected})
+        if (start == state)
+            start = m_pipeline->waitWhile(state, deadline - Clock::now());
+    if (start == Pipeline::Start::failed)
+        return false;
     while (!hasCapturedAudio()) {
         const auto left = deadline - Clock::now();
         if (left <= Clock::duration::zero())
@@ -380,48 +461,56 @@ bool GStreamerRecorder::awaitStart() {
     return true;
 }
 
-bool GStreamerRecorder::stop() {
-    if (m_state == State::stopped)
-        return m_finalised;
-    if (m_state == State::recording || m_state == State::interrupted) {
-        currentTime();
+void GStreamerRecorder::stop() {
+    if (m_state == State::finishing || m_state == State::stopped)
+        return;
+    const bool recorded = m_state == State::recording || m_state == State::interrupted;
+    currentTime();
+    m_state = State::finishing;
+    m_stopped = Clock::now();
+    if (recorded && hasCapturedAudio()) {
         drainBus();
-        m_finalised = finalise();
+        m_pipeline->endAfter(releaseTail);
+    } else {
+        // Nothing was captured: there is no file to finish.
+        tearDown();
     }
-    tearDown();
-    m_state = State::stopped;
-    return m_finalised;
+    m_finishing.start();
 }
 
-bool GStreamerRecorder::finalise() {
+void GStreamerRecorder::followFinish() {
+    if (!m_pipeline)
+        return finish(false);
+    drainBus();
     if (m_outputFailed)
-        return false;
-    // End-of-stream goes into the meter rather than to the pipeline: a stalled input
-    // would never pass it on, and the caller would hang.
-    if (!m_endOfStream)
-        gst_pad_send_event(m_pipeline->meterInput.get(), gst_event_new_eos());
-    const auto deadline = Clock::now() + finaliseTimeout;
-    while (!m_endOfStream) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero())
-            return false;
-        const GstMessagePtr message{gst_bus_timed_pop_filtered(
-            m_pipeline->bus.get(),
-            std::chrono::duration_cast<std::chrono::nanoseconds>(left).count(),
-            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR))};
-        if (!message)
-            return false;
-        BusNews news;
-        m_pipeline->read(message.get(), news);
-        if (news.outputFailed)
-            return false;
-        m_endOfStream = news.ended;
-    }
-    return true;
+        return finish(false);
+    if (m_endOfStream)
+        return finish(true);
+    const auto waited = Clock::now() - m_stopped;
+    // An input that stalled never delivers the buffer that would end the stream.
+    if (waited > releaseTail + drainTimeout && !m_pipeline->streamEnded.load())
+        Pipeline::onWorker(m_pipeline, [](Pipeline& p) { p.endStream(); });
+    if (waited > releaseTail + drainTimeout + finaliseTimeout)
+        finish(false);
+}
+
+void GStreamerRecorder::finish(bool complete) {
+    m_finishing.stop();
+    tearDown();
+    m_state = State::stopped;
+    emit finished(complete);
+}
+
+void GStreamerRecorder::discard() {
+    m_finishing.stop();
+    tearDown();
+    m_state = State::stopped;
+    if (m_fileCreated)
+        QFile::remove(m_path);
 }
 
 bool GStreamerRecorder::isRecording() const {
-    return m_state == State::recording && !moved() && !stalled();
+    return m_state == State::recording && !moved() && !stalled() && !startFailed();
 }
 
 double GStreamerRecorder::currentTime() const {
@@ -438,7 +527,7 @@ void GStreamerRecorder::updateMeters() {
     if (!m_pipeline || (m_state != State::recording && m_state != State::interrupted))
         return;
     drainBus();
-    if (m_state == State::recording && (moved() || stalled()))
+    if (m_state == State::recording && (moved() || stalled() || startFailed()))
         m_state = State::interrupted;
 }
 
@@ -471,6 +560,10 @@ bool GStreamerRecorder::moved() const {
     // The sound server moved the stream to another device (the microphone was unplugged
     // or removed): what follows is not what the user was recording.
     return m_pipeline && m_pipeline->moved.load();
+}
+
+bool GStreamerRecorder::startFailed() const {
+    return m_pipeline && m_pipeline->startState() == Pipeline::Start::failed;
 }
 
 bool GStreamerRecorder::createFile() {

@@ -170,6 +170,7 @@ private:
     void startRecorder();
     void tick();
     void stop();
+    void recordingFinished(const QUuid& id, bool complete);
     void interruptRecording();
     void discardShortRecording();
     void cleanRecording();
@@ -177,6 +178,7 @@ private:
 
     // Submission and delivery.
     void submit();
+    void upload(const QUuid& id);
     void submissionEnded(const QUuid& id, const TranscriptionOutcome& outcome);
     bool copy(const QString& text);
 

@@ -34,19 +34,29 @@ void ReradazIzavo::submit() {
     if (!id)
         return;
     update(StatusText::transcribing, DetailText::transcribing);
+    if (!m_recorder) {
+        upload(*id);
+        return;
+    }
+    // Right after the release the recorder still takes in the audio that was on its way
+    // and finishes the file; the upload waits for that, in a later turn.
+    connect(
+        m_recorder.get(), &AudioRecorder::finished, this,
+        [this, id = *id](bool complete) { recordingFinished(id, complete); }, Qt::QueuedConnection);
+    m_recorder->stop();
+}
 
+void ReradazIzavo::upload(const QUuid& id) {
     const QPointer<ReradazIzavo> model(this);
     QByteArray audio;
     try {
         audio = readRecording(m_audioPath);
     } catch (...) {
         TranscriptionOutcome failure{std::nullopt, std::current_exception()};
-        queueCall(model,
-                  [id = *id, failure](ReradazIzavo& self) { self.submissionEnded(id, failure); });
+        queueCall(model, [id, failure](ReradazIzavo& self) { self.submissionEnded(id, failure); });
         return;
     }
-    m_task = m_transcriber->transcribe(audio, [model,
-                                               id = *id](const TranscriptionOutcome& outcome) {
+    m_task = m_transcriber->transcribe(audio, [model, id](const TranscriptionOutcome& outcome) {
         queueCall(model, [id, outcome](ReradazIzavo& self) { self.submissionEnded(id, outcome); });
     });
 }

@@ -84,10 +84,19 @@ void ReradazIzavo::tick() {
     setLevel(levelForPower(m_recorder->averagePower(0)));
     const double time = m_recorder->currentTime();
     setSeconds(time > 0 ? static_cast<int>(std::trunc(time)) : 0);
-    if (time >= maximumDurationSeconds)
+    if (time >= maximumDurationSeconds) {
         stop();
-    else if (!m_recorder->isRecording())
-        interruptRecording();
+    } else if (!m_recorder->isRecording()) {
+        // An input that ends before any audio came never started: the sound server
+        // answered too late for record() to tell.
+        if (m_recorder->hasCapturedAudio()) {
+            interruptRecording();
+            return;
+        }
+        m_session.cancel();
+        cleanRecording();
+        report(ZedazidEdize::message(DetailText::microphoneUnavailable));
+    }
 }
 
 void ReradazIzavo::stop() {
@@ -95,18 +104,27 @@ void ReradazIzavo::stop() {
         return;
     const double duration = m_recorder->currentTime();
     m_meter.reset();
-    const bool finalised = m_recorder->stop();
-    m_recorder.reset();
     setLevel(0);
+    // A short recording is thrown away with its recorder, unfinished.
     if (!acceptRecordingDuration(duration))
         return;
+    // The recorder finishes the file in the background; submit() uploads it once it
+    // is complete.
+    submit();
+}
+
+void ReradazIzavo::recordingFinished(const QUuid& id, bool complete) {
+    // A cancel, sleep or reset replaced the identifier and threw the recording away.
+    if (m_session.id() != id || m_session.phase() != Phase::transcribing)
+        return;
+    m_recorder.reset();
     // A file the recorder could not finish is truncated or unreadable: it is never
     // uploaded, and the user hears what happened to the input instead.
-    if (!finalised) {
+    if (!complete) {
         interruptRecording();
         return;
     }
-    submit();
+    upload(id);
 }
 
 void ReradazIzavo::interruptRecording() {
@@ -133,7 +151,7 @@ void ReradazIzavo::discardShortRecording() {
 void ReradazIzavo::cleanRecording() {
     m_meter.reset();
     if (m_recorder) {
-        m_recorder->stop();
+        m_recorder->discard();
         m_recorder.reset();
     }
     if (m_recordingFolder)

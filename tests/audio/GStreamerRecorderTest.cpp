@@ -8,9 +8,11 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <optional>
 #include <sys/stat.h>
 
@@ -35,6 +37,13 @@ struct Folder {
 bool recordUntil(GStreamerRecorder& recorder, const std::function<bool()>& condition,
                  std::chrono::milliseconds timeout) {
     return waitUntil([&] { return recorder.updateMeters(), condition(); }, timeout);
+}
+
+// Stops the recording and waits until its file is finished; true when it is complete.
+bool finish(AudioRecorder& recorder) {
+    QSignalSpy finished(&recorder, &AudioRecorder::finished);
+    recorder.stop();
+    return finished.wait(10000) && finished.at(0).at(0).toBool();
 }
 
 mode_t modeOf(const QString& path) {
@@ -112,7 +121,7 @@ TEST(RecordedSpeech, IsOwnerOnlyAacAt24kHzMonoWithLevelsTenTimesASecondFollowing
     ASSERT_TRUE(player.waitForStarted());
     sampleUntil(true, [&] { return player.state() == QProcess::NotRunning; });
     sampleUntil(false, forMs(silenceAfterSpeechMs));
-    ASSERT_TRUE(recorder.stop());
+    ASSERT_TRUE(finish(recorder));
     EXPECT_EQ(modeOf(folder.recording()), 0600u);
 
     const QString report = discover(folder.recording());
@@ -149,6 +158,44 @@ TEST(RecordedSpeech, IsOwnerOnlyAacAt24kHzMonoWithLevelsTenTimesASecondFollowing
     EXPECT_GT(median(speech), median(silence) + 30.0);
 }
 
+// Which 10 ms windows of a recording are louder than -30 dBFS.
+std::vector<bool> loudWindows(const QString& path) {
+    QTemporaryDir dir;
+    QFile raw(dir.filePath("decoded.raw"));
+    runTool("gst-launch-1.0",
+            {"-q", "filesrc", "location=" + path, "!", "decodebin", "!", "audioconvert", "!",
+             "audio/x-raw,format=S16LE", "!", "filesink", "location=" + raw.fileName()});
+    const QByteArray bytes = raw.open(QIODevice::ReadOnly) ? raw.readAll() : QByteArray();
+    const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
+    std::vector<bool> loud;
+    for (const auto* w = samples; w + 240 <= samples + bytes.size() / 2; w += 240)
+        loud.push_back(std::inner_product(w, w + 240, w, 0.0) / 240 > 1036.0 * 1036.0);
+    return loud;
+}
+
+TEST(RecordedTone, EndingAtTheReleaseIsInTheRecording) {
+    QTemporaryDir dir;
+    const QString tone = dir.filePath("tone.wav");
+    ASSERT_TRUE(runTool("sox", {"-n", "-r", "48000", "-c", "1", tone, "synth", "0.6", "sine", "440",
+                                "vol", "0.5"}));
+    Folder folder;
+    GStreamerRecorder recorder(folder.recording());
+    ASSERT_TRUE(recorder.record());
+    ASSERT_TRUE(recordUntil(
+        recorder, [&] { return recorder.hasCapturedAudio(); }, firstAudioTimeout));
+    QProcess player;
+    player.start("paplay", {"--device=vmic_sink", tone});
+    // The player ends once the server has played its last sample: release right then.
+    ASSERT_TRUE(recordUntil(
+        recorder, [&] { return player.state() == QProcess::NotRunning; }, 10s));
+    ASSERT_TRUE(finish(recorder));
+    // All of the tone, then the moment after the release that was still on its way.
+    const std::vector<bool> loud = loudWindows(folder.recording());
+    const auto last = std::find(loud.rbegin(), loud.rend(), true) - loud.rbegin();
+    EXPECT_GE(std::count(loud.begin(), loud.end(), true), 57);
+    EXPECT_GE(last, 5);
+}
+
 class Recorder : public testing::Test {
 protected:
     Folder folder;
@@ -181,10 +228,15 @@ TEST_F(Recorder, InputThatCannotStartMeansNoRecordingAndNoFile) {
         GStreamerRecorder recorder(c.path);
         QElapsedTimer clock;
         clock.start();
-        EXPECT_FALSE(recorder.record());
+        // Refused at once, or (a slow answer) a recording that ends without audio.
+        if (recorder.record()) {
+            EXPECT_TRUE(recordUntil(
+                recorder, [&] { return !recorder.isRecording(); }, firstAudioTimeout));
+        }
         EXPECT_LT(clock.elapsed(), hangBoundMs);
-        EXPECT_FALSE(recorder.isRecording());
-        EXPECT_FALSE(recorder.stop());
+        EXPECT_FALSE(recorder.hasCapturedAudio());
+        EXPECT_FALSE(finish(recorder));
+        recorder.discard();
         EXPECT_FALSE(QFileInfo::exists(c.path));
     }
 }
@@ -207,7 +259,7 @@ TEST_F(Recorder, ReplacedSourceIsMeteredInDecibelsOfFullScaleAndMayEndByItself) 
     EXPECT_TRUE(recordUntil(
         recorder, [&] { return !recorder.isRecording(); }, interruptionTimeout));
     // What did arrive is still a complete file, as long as the recorder said.
-    EXPECT_TRUE(recorder.stop());
+    EXPECT_TRUE(finish(recorder));
     EXPECT_GE(recorder.currentTime(), before);
     EXPECT_NEAR(figure(discover(folder.recording()), "Duration").value_or(0),
                 recorder.currentTime(), 0.3);
@@ -222,7 +274,7 @@ TEST_F(Recorder, EncodesAtSixtyFourKilobitsPerSecond) {
     ASSERT_TRUE(recorder.record());
     ASSERT_TRUE(recordUntil(
         recorder, [&] { return recorder.currentTime() >= 3.0; }, 6s));
-    ASSERT_TRUE(recorder.stop());
+    ASSERT_TRUE(finish(recorder));
     EXPECT_NEAR(figure(discover(folder.recording()), "Bitrate").value_or(0), 64000, 64000 * 0.05);
 }
 
@@ -275,7 +327,7 @@ TEST(PrivateServerRecording, InterruptionEndsItAndNeverHoldsUpTheCaller) {
         // request wait half a minute: stopping and dropping the recorder wait for neither.
         QElapsedTimer clock;
         clock.start();
-        const bool finalised = recording.recorder->stop();
+        const bool finalised = finish(*recording.recorder);
         recording.recorder.reset();
         EXPECT_LT(clock.elapsed(), hangBoundMs);
         if (c.finalises) {
@@ -294,7 +346,7 @@ TEST(PrivateServerRecording, VolumeChangeIsNotAnInterruption) {
                                .section('\t', 0, 0);
     ASSERT_TRUE(recording.server.pactl({"set-source-output-volume", stream, "50%"}));
     EXPECT_FALSE(recording.endsWithin(1s));
-    EXPECT_TRUE(recording.recorder->stop());
+    EXPECT_TRUE(finish(*recording.recorder));
 }
 
 TEST(PrivateServerRecording, DestroyingTheRecorderReleasesTheMicrophone) {

@@ -111,6 +111,7 @@ TEST_F(ModelTest, AnEmptyTranscriptKeepsTheLastOne) {
     model->toggle();
     settle();
     model->toggle();
+    settle();
     transcriber->answer(1, QString());
     settle();
     EXPECT_EQ(model->status(), StatusText::noSpeech);
@@ -149,6 +150,7 @@ TEST_F(ModelTest, AnswersForReplacedAttemptsAreDropped) {
     model->toggle();
     settle();
     model->toggle();
+    settle();
     ASSERT_EQ(transcriber->calls.size(), 2u);
     transcriber->answer(0, QStringLiteral("stale again"));
     settle();

@@ -63,11 +63,13 @@ TEST_F(ModelTest, RecordingsShorterThanTheMinimumAreDiscarded) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.duration);
         *transcriber = ScriptedTranscriber();
+        *recorder = RecorderScript();
         build();
         model->setHoldToTalk(row.hold);
         driveTo(Phase::recording);
         recorder->currentTime = row.duration;
         model->toggle();
+        settle();
         const bool submitted = row.phase == Phase::transcribing;
         EXPECT_EQ(model->phase(), row.phase);
         EXPECT_EQ(model->status(), row.status);
@@ -78,6 +80,7 @@ TEST_F(ModelTest, RecordingsShorterThanTheMinimumAreDiscarded) {
             EXPECT_EQ(transcriber->calls[0].audio, recorder->audio);
         }
         EXPECT_EQ(recordingFolders().size(), submitted ? 1 : 0);
+        EXPECT_EQ(recorder->stops, submitted ? 1 : 0);
         model->cancel();
     }
 }
@@ -101,22 +104,33 @@ TEST_F(ModelTest, TheTimeLimitSubmitsWithoutTheUser) {
 }
 
 TEST_F(ModelTest, ARecorderThatStopsOrCannotFinaliseEndsTheDictationUnsent) {
-    for (const bool stopsByItself : {true, false}) {
-        SCOPED_TRACE(stopsByItself ? "stops by itself" : "cannot finalise");
+    const struct {
+        const char* name;
+        bool capturedAudio, finaliseFails;
+        QString status, detail;
+    } rows[] = {
+        {"stops by itself", true, false, StatusText::interrupted, DetailText::interrupted},
+        {"never started", false, false, StatusText::needsAttention,
+         DetailText::microphoneUnavailable},
+        {"cannot finalise", true, true, StatusText::interrupted, DetailText::interrupted},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         *recorder = RecorderScript();
+        recorder->capturedAudio = row.capturedAudio, recorder->finaliseFails = row.finaliseFails;
         build();
         driveTo(Phase::recording);
-        if (stopsByItself) {
+        if (row.finaliseFails) {
+            model->toggle();
+        } else {
             recorder->inputAlive = false;
             timers->tick();
-            settle();
-        } else {
-            recorder->finaliseFails = true;
-            model->toggle();
         }
+        settle();
         EXPECT_EQ(model->phase(), Phase::idle);
-        EXPECT_EQ(model->status(), StatusText::interrupted);
-        EXPECT_EQ(model->detail(), DetailText::interrupted);
+        EXPECT_EQ(model->status(), row.status);
+        EXPECT_EQ(model->detail(), row.detail);
+        EXPECT_EQ(recorder->stops, row.finaliseFails ? 1 : 0); // thrown away unfinished
         EXPECT_TRUE(recordingFolders().isEmpty());
         EXPECT_TRUE(transcriber->calls.empty());
         EXPECT_EQ(pasteboard->writes, 0);

@@ -18,6 +18,7 @@ struct RecorderScript {
     bool factoryFails = false, prepareFails = false, recordFails = false;
     bool finaliseFails = false;          // stop() reports that the file could not be finalised
     bool inputAlive = true;              // false: the input went away
+    bool capturedAudio = true;           // false: the input never delivered audio
     QByteArray audio = "scripted audio"; // written by record(), as a real recorder creates it
     double currentTime = 0;
     float averagePower = -160;
@@ -36,12 +37,14 @@ public:
         return m_started = !s->recordFails && file.open(QIODevice::WriteOnly) &&
                            file.write(s->audio) == s->audio.size();
     }
-    bool stop() override {
+    void stop() override {
         ++s->stops;
         m_stopped = true;
-        return !s->finaliseFails;
+        emit finished(!s->finaliseFails);
     }
+    void discard() override { m_stopped = true; }
     bool isRecording() const override { return m_started && !m_stopped && s->inputAlive; }
+    bool hasCapturedAudio() const override { return m_started && s->capturedAudio; }
     double currentTime() const override { return s->currentTime; }
     void updateMeters() override { ++s->meterUpdates; }
     float averagePower(int) const override { return s->averagePower; }
