@@ -1,8 +1,11 @@
-// The two delays of the recorder a user feels, measured against the desktop's virtual
+// The delays of the recorder a user feels, measured against the desktop's virtual
 // microphone (run inside a desktop: tests/harness/in-desktop.sh DIR bench_audio):
-// key press to the first captured audio buffer (a slow start clips the first word),
-// and key release to the start of the upload (end-of-stream, finalising the file and
-// reading it into memory). Each is reported as median and 95th percentile of 20 runs.
+// key press to the first captured audio buffer (a slow start clips the first word);
+// key release to the start of the upload (the tail after the release, end-of-stream,
+// finishing the file in the background and reading it into memory); and the longest
+// single recorder call on the main thread while recording, cancelling, and with a
+// sound server that never answers (the interface freezes for as long as a call
+// waits). Each is reported as median and 95th percentile of 20 runs.
 #include "GStreamerRecorder.h"
 
 #include <QCoreApplication>
@@ -15,7 +18,12 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -113,20 +121,102 @@ void releaseToUploadStart(benchmark::State& state) {
             state.SkipWithError("the recorder did not record");
             break;
         }
+        std::optional<bool> finalised;
+        QObject::connect(&recorder, &AudioRecorder::finished,
+                         [&](bool complete) { finalised = complete; });
         const auto released = Clock::now();
-        const bool finalised = recorder.stop();
+        recorder.stop();
+        pollUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return finalised.has_value();
+            },
+            recordingTimeout);
         QFile file(folder.recording());
         const QByteArray audio = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         const auto uploadStarts = Clock::now();
         player.kill();
         player.waitForFinished();
-        if (!finalised || audio.isEmpty()) {
+        if (!finalised.value_or(false) || audio.isEmpty()) {
             state.SkipWithError("the recording was not finalised");
             break;
         }
         state.SetIterationTime(std::chrono::duration<double>(uploadStarts - released).count());
         state.counters["bytes"] = static_cast<double>(audio.size());
     }
+}
+
+// A sound server that takes the connection and never answers, as a hung one does.
+struct SilentServer {
+    QTemporaryDir dir;
+    QString path = dir.filePath("native");
+    int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool listening = [this] {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::copy(name.begin(), name.end(), address.sun_path);
+        return ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+               ::listen(socket, 16) == 0;
+    }();
+    ~SilentServer() { ::close(socket); }
+};
+
+// Runs one call and keeps the longest time any call took.
+template <typename Call> auto timed(Clock::duration& longest, Call call) {
+    const auto start = Clock::now();
+    auto result = call();
+    longest = std::max(longest, Clock::now() - start);
+    return result;
+}
+
+// How a recording ends in mainThreadCalls.
+enum Ending { stopped, cancelled, hungServer };
+
+void mainThreadCalls(benchmark::State& state) {
+    const auto ending = static_cast<Ending>(state.range(0));
+    const SilentServer silent;
+    const QByteArray previousServer = qgetenv("PULSE_SERVER");
+    if (ending == hungServer)
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(silent.path));
+    for (auto _ : state) {
+        RecordingFolder folder;
+        if (!folder.make()) {
+            state.SkipWithError("cannot make the recording folder");
+            break;
+        }
+        Clock::duration longest{};
+        bool finished = false;
+        auto recorder = std::make_unique<GStreamerRecorder>(folder.recording());
+        QObject::connect(recorder.get(), &AudioRecorder::finished, [&] { finished = true; });
+        // The controller prepares and starts in one turn of the main thread.
+        const bool started =
+            timed(longest, [&] { return recorder->prepareToRecord() && recorder->record(); });
+        if (!started && ending != hungServer) {
+            state.SkipWithError("the recorder did not start");
+            break;
+        }
+        pollUntil(
+            [&] {
+                timed(longest, [&] { return recorder->updateMeters(), true; });
+                return recorder->currentTime() >= 0.5 || !recorder->isRecording();
+            },
+            recordingTimeout);
+        if (ending == stopped) {
+            timed(longest, [&] { return recorder->stop(), true; });
+            pollUntil(
+                [&] {
+                    timed(longest, [] { return QCoreApplication::processEvents(), true; });
+                    return finished;
+                },
+                recordingTimeout);
+        } else {
+            timed(longest, [&] { return recorder->discard(), true; });
+        }
+        timed(longest, [&] { return recorder.reset(), true; });
+        state.SetIterationTime(std::chrono::duration<double>(longest).count());
+    }
+    qputenv("PULSE_SERVER", previousServer);
 }
 
 void configure(benchmark::internal::Benchmark* benchmark) {
@@ -140,6 +230,12 @@ void configure(benchmark::internal::Benchmark* benchmark) {
 
 BENCHMARK(pressToFirstBuffer)->Apply(configure);
 BENCHMARK(releaseToUploadStart)->Apply(configure);
+BENCHMARK(mainThreadCalls)
+    ->ArgName("stopped0cancelled1hung2")
+    ->Arg(stopped)
+    ->Arg(cancelled)
+    ->Arg(hungServer)
+    ->Apply(configure);
 
 } // namespace
 
