@@ -90,6 +90,20 @@ bool exceedsCharacters(const QString& text, qsizetype limit) {
     return false;
 }
 
+// Controls (C0, DEL, C1) other than tab and line feed, and the bidirectional
+// embeddings, overrides and isolates: a transcript carrying them could ring, end a
+// string early, or show its words in an order other than the one pasted.
+bool isUnsafeInText(char16_t c) {
+    if (c < 0x20)
+        return c != u'\t' && c != u'\n';
+    return (c >= 0x7f && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+QString withoutUnsafeCharacters(QString text) {
+    text.removeIf([](QChar c) { return isUnsafeInText(c.unicode()); });
+    return text;
+}
+
 } // namespace
 
 namespace TranscriptionContract {
@@ -150,8 +164,8 @@ QString transcript(const QByteArray& data, int status) {
     if (exceedsCharacters(transcript, maximumTranscriptCharacters))
         throw ZedazidEdize::message(unreadable);
     // QChar::isSpace is exactly Unicode White_Space: the spaces, tabs and every line
-    // break including U+0085, U+2028 and U+2029.
-    return transcript.trimmed();
+    // break including U+2028 and U+2029.
+    return withoutUnsafeCharacters(transcript).trimmed();
 }
 
 } // namespace TranscriptionContract

@@ -31,7 +31,9 @@ QUrl endpoint();
 // Throws ZedazidEdize for empty or oversized audio.
 Request request(const QByteArray& audio, const QUuid& id);
 
-// Returns the trimmed transcript, or throws ZedazidEdize with the sentence to show.
+// Returns the transcript without control characters (tab and line feed are kept) and
+// bidirectional embeddings, overrides and isolates, trimmed; or throws ZedazidEdize
+// with the sentence to show.
 QString transcript(const QByteArray& data, int status);
 
 } // namespace TranscriptionContract

@@ -209,6 +209,18 @@ TEST(TranscriptionContractReply, TrimsUnicodeWhiteSpaceAndLineBreaksAtBothEnds) 
               QStringLiteral("\u200bword\ufeff"));
 }
 
+TEST(TranscriptionContractReply, ControlAndBidiOverrideCharactersAreRemoved) {
+    const std::pair<QString, QString> rows[] = {
+        {QStringLiteral("a\u0000b\u0007\t\u001b\u007f\u0080\u009fc\r\n"
+                        "\u202e\u202cd\u202a\u202b\u202d\u2066\u2067\u2068\u2069"),
+         QStringLiteral("ab\tc\nd")},
+        {QStringLiteral("\u0007\u202e "), QString()},
+        {QStringLiteral("\u200e\u200f\u061c\u200d\u00a0x"),
+         QStringLiteral("\u200e\u200f\u061c\u200d\u00a0x")}};
+    for (const auto& [text, cleaned] : rows)
+        EXPECT_EQ(transcriptOrError(replyWithText(text)), cleaned) << text.toStdString();
+}
+
 TEST(TranscriptionContractReply, CountsUserPerceivedCharactersBeforeTrimming) {
     const QString limit(characterLimit, QLatin1Char('a'));
     const QString rest(characterLimit - 2, QLatin1Char('a'));
@@ -234,7 +246,7 @@ TEST(TranscriptionContractReply, CountsUserPerceivedCharactersBeforeTrimming) {
           QStringLiteral("\u2764\uFE0F"),       // emoji presentation selector
           QStringLiteral("\u1100\u1161\u11A8"), // Hangul L V T
           QStringLiteral("\r\n")}) {
-        rows.emplace_back(a + cluster + rest, a + cluster + rest);
+        rows.emplace_back(a + cluster + rest, QString(a + cluster + rest).remove(u'\r'));
         rows.emplace_back(a + cluster + rest + a, unreadable);
     }
     for (const auto& [text, outcome] : rows)
