@@ -8,6 +8,7 @@
 #include <xcb/xtest.h>
 
 #include <cstring>
+#include <linux/input-event-codes.h>
 #include <memory>
 
 namespace {
@@ -18,6 +19,10 @@ constexpr uint16_t heldModifierMask =
 
 constexpr xcb_keysym_t keysymV = 0x0076;
 constexpr xcb_keysym_t keysymControlL = 0xffe3;
+// A keymap with only non-Latin layouts has no V anywhere; toolkits still read
+// Control with the key where V sits on a Latin keyboard as paste. X key codes are
+// the kernel's plus 8.
+constexpr xcb_keycode_t keycodeOfKernelKeyV = KEY_V + 8;
 
 // Longest property we read (window class, application id), in 32-bit units.
 constexpr uint32_t maxPropertyLength = 256;
@@ -152,8 +157,10 @@ bool X11Session::postPasteKeystroke() const {
     if (!symbols)
         return false;
     const xcb_keycode_t control = keycodeFor(symbols.get(), keysymControlL);
-    const xcb_keycode_t v = keycodeFor(symbols.get(), keysymV);
-    if (control == XCB_NO_SYMBOL || v == XCB_NO_SYMBOL)
+    xcb_keycode_t v = keycodeFor(symbols.get(), keysymV);
+    if (v == XCB_NO_SYMBOL)
+        v = keycodeOfKernelKeyV;
+    if (control == XCB_NO_SYMBOL)
         return false;
     auto fake = [this](uint8_t type, xcb_keycode_t key) {
         return xcb_test_fake_input_checked(connection_, type, key, XCB_CURRENT_TIME,

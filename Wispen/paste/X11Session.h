@@ -24,8 +24,8 @@ public:
     bool modifierHeld() const;
 
     // Posts Control+V (press and release) and returns without waiting for the
-    // receiving application; false when the keyboard has no V or Control key, or the
-    // server refused the events.
+    // receiving application; false when the keyboard has no Control key or the server
+    // refused the events. Without a V in the keymap, the key of V on a Latin keyboard.
     bool postPasteKeystroke() const;
 
 private:

@@ -9,6 +9,7 @@
 #include <QAbstractEventDispatcher>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QWindow>
@@ -17,6 +18,7 @@
 
 #include <memory>
 
+#include <linux/input-event-codes.h>
 #include <signal.h>
 
 namespace {
@@ -163,6 +165,26 @@ TEST(DesktopCapture, RefusesOurOwnWindow) {
     EXPECT_EQ(captureFailure(PasteTarget::noFrontmostField), PasteTarget::noFrontmostField);
     EXPECT_EQ(PasteTarget::desktop()->frontmostApplication()->pid,
               QCoreApplication::applicationPid());
+}
+
+// A keymap without any Latin layout has no V: the keystroke goes to the key that
+// carries V on a Latin keyboard, which toolkits read as paste with Control.
+TEST(DesktopKeystroke, AKeymapWithoutVStillGetsControlV) {
+    struct Keys : QWidget {
+        std::vector<std::pair<quint32, Qt::KeyboardModifiers>> pressed;
+        void keyPressEvent(QKeyEvent* event) override {
+            pressed.emplace_back(event->nativeScanCode(), event->modifiers());
+        }
+    } keys;
+    keys.show();
+    ASSERT_TRUE(pollUntil([&] { return keys.windowHandle() && keys.windowHandle()->isExposed(); }));
+    ASSERT_TRUE(xdotool({"windowactivate", "--sync", QString::number(keys.winId())}));
+    const auto latin = qScopeGuard([] { QProcess::execute("setxkbmap", {"us"}); });
+    ASSERT_EQ(QProcess::execute("setxkbmap", {"ru"}), 0);
+    ASSERT_TRUE(PasteTarget::desktop()->postPasteKeystroke());
+    const std::pair<quint32, Qt::KeyboardModifiers> controlV{KEY_V + 8, Qt::ControlModifier};
+    EXPECT_TRUE(pollUntil(
+        [&] { return std::count(keys.pressed.begin(), keys.pressed.end(), controlV) == 1; }));
 }
 
 TEST(DesktopCapture, RefusesATerminal) {
