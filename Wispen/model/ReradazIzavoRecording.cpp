@@ -4,6 +4,7 @@
 
 #include "QueuedCall.h"
 #include "RecordingFileError.h"
+#include "RecordingFolders.h"
 #include "StatusText.h"
 #include "Transcriber.h"
 #include "ZedazidEdize.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-const QString folderPrefix = QStringLiteral("wispen-");
 const QString fileName = QStringLiteral("recording.m4a");
 constexpr mode_t folderMode = 0700;
 constexpr mode_t fileMode = 0600;
@@ -54,8 +54,10 @@ void ReradazIzavo::startRecorder() {
     const QString temp = QDir::tempPath();
     if (temp.isEmpty() || QDir::isRelativePath(temp))
         throw RecordingFileError::saving(ENOENT);
-    const QString folder = QDir(temp).filePath(
-        folderPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    // Named after this process, so that a later run can tell the folder abandoned
+    // should this one be killed before it removes it.
+    const QString folder =
+        QDir(temp).filePath(RecordingFolders::name(RecordingFolders::self(), QUuid::createUuid()));
     const QByteArray nativeFolder = QFile::encodeName(folder);
     check(::mkdir(nativeFolder.constData(), folderMode));
     m_recordingFolder = folder;

@@ -7,6 +7,7 @@
 #include "GlobalShortcut.h"
 #include "LogindSleepNotifier.h"
 #include "PasteTarget.h"
+#include "RecordingFolders.h"
 #include "ReradazIzavo.h"
 #include "ServiceAddress.h"
 #include "SingleInstance.h"
@@ -15,6 +16,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QPointer>
 #include <QTextStream>
 #include <QThreadPool>
@@ -84,6 +86,9 @@ int main(int argc, char* argv[]) {
             return 2;
         }
     }
+
+    // Recordings of earlier runs that were killed before they could remove them.
+    RecordingFolders::sweep(QDir::tempPath());
 
     // Loading the audio plugins takes a few hundred milliseconds: do it now, off the
     // main thread, so that the first dictation does not lose its first word.

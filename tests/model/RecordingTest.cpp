@@ -1,11 +1,13 @@
 // Recording: folder and file, meter, limits, interruptions and clean-up.
 #include "ModelFixture.h"
+#include "RecordingFolders.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
+#include <QProcess>
 
 #include <cmath>
+#include <csignal>
 #include <sys/stat.h>
 
 using Phase = ReradazIzavo::Phase;
@@ -15,9 +17,8 @@ TEST_F(ModelTest, RecordsIntoAPrivateFolderAndFile) {
     driveTo(Phase::recording);
     const QStringList folders = recordingFolders();
     ASSERT_EQ(folders.size(), 1);
-    const QRegularExpression uuid(
-        QStringLiteral("^wispen-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"));
-    EXPECT_TRUE(uuid.match(folders[0]).hasMatch()) << folders[0].toStdString();
+    EXPECT_EQ(RecordingFolders::ownerOf(folders[0]), RecordingFolders::self())
+        << folders[0].toStdString();
     const QString folder = tempDir.filePath(folders[0]);
     EXPECT_EQ(recorder->lastPath, folder + QStringLiteral("/recording.m4a"));
     EXPECT_EQ(modeOf(folder), 0700u);
@@ -187,4 +188,39 @@ TEST_F(ModelTest, AFailedUploadKeepsTheRecordingUntilCancelled) {
     model->cancel();
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_TRUE(recordingFolders().isEmpty());
+}
+
+// Folders of a process killed while it recorded go at the next start; those of
+// running processes, links and names that are not ours stay.
+TEST_F(ModelTest, TheStartUpSweepRemovesOnlyFoldersOfEndedProcesses) {
+    using namespace RecordingFolders;
+    driveTo(Phase::failed);
+    QProcess child;
+    child.start("sleep", {"60"});
+    ASSERT_TRUE(child.waitForStarted());
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const Owner childOwner{child.processId(), self().boot};
+    const QString link = name(childOwner, QUuid::createUuid());
+    const struct {
+        QString folder;
+        bool keptWhileRunning, keptWhenKilled;
+    } rows[] = {{recordingFolders().at(0), true, true},
+                {name(childOwner, QUuid::createUuid()), true, false},
+                {name({self().pid, id}, QUuid::createUuid()), false, false}, // another boot
+                {"wispen-" + id.toUpper(), true, true},
+                {link + "/kept", true, true}};
+    for (const auto& row : rows)
+        ASSERT_TRUE(row.folder == link + "/kept" || QDir(tempDir.path()).mkpath(row.folder));
+    ASSERT_TRUE(QDir(tempDir.path()).mkpath("elsewhere/kept"));
+    ASSERT_TRUE(QFile::link(tempDir.filePath("elsewhere"), tempDir.filePath(link)));
+
+    for (const bool killed : {false, true}) {
+        if (killed && ::kill(child.processId(), SIGKILL) == 0)
+            child.waitForFinished();
+        sweep(tempDir.path());
+        for (const auto& row : rows)
+            EXPECT_EQ(QFileInfo::exists(tempDir.filePath(row.folder)),
+                      killed ? row.keptWhenKilled : row.keptWhileRunning)
+                << row.folder.toStdString() << (killed ? " after the kill" : "");
+    }
 }
