@@ -1,13 +1,11 @@
 #include "TranscriptionClient.h"
 
+#include "HttpReplyReader.h"
 #include "TranscriptionContract.h"
 #include "TransportError.h"
 #include "ZedazidEdize.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
-#include <QNetworkReply>
+#include <QSslSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -18,22 +16,8 @@ const QString notHttp = QStringLiteral("Wispen couldn\u2019t read the response."
 const QString stalled = QStringLiteral("The transcription service stopped sending data.");
 const QString tooSlow = QStringLiteral("The transcription service took too long to answer.");
 const QString shutDown = QStringLiteral("The transcription client has been shut down.");
-
-// A cookie jar that keeps nothing and offers nothing.
-class NoCookies final : public QNetworkCookieJar {
-public:
-    using QNetworkCookieJar::QNetworkCookieJar;
-    QList<QNetworkCookie> cookiesForUrl(const QUrl&) const override { return {}; }
-    bool setCookiesFromUrl(const QList<QNetworkCookie>&, const QUrl&) override { return false; }
-    bool insertCookie(const QNetworkCookie&) override { return false; }
-    bool updateCookie(const QNetworkCookie&) override { return false; }
-};
-
-// Failures of the connection itself (codes 1 to 199: refused, closed, host not
-// found, time-out, TLS, proxy): whatever status arrived, the body is incomplete.
-bool isTransportFailure(QNetworkReply::NetworkError error) {
-    return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
-}
+const QString cutShort =
+    QStringLiteral("The transcription service closed the connection before it answered.");
 
 TranscriptionOutcome failure(std::exception_ptr error) {
     return {std::nullopt, error};
@@ -41,6 +25,57 @@ TranscriptionOutcome failure(std::exception_ptr error) {
 
 template <typename Error> TranscriptionOutcome failure(const Error& error) {
     return failure(std::make_exception_ptr(error));
+}
+
+QNetworkReply::NetworkError networkError(QAbstractSocket::SocketError error) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QNetworkReply::ConnectionRefusedError;
+    case QAbstractSocket::RemoteHostClosedError:
+        return QNetworkReply::RemoteHostClosedError;
+    case QAbstractSocket::HostNotFoundError:
+        return QNetworkReply::HostNotFoundError;
+    case QAbstractSocket::SocketTimeoutError:
+        return QNetworkReply::TimeoutError;
+    case QAbstractSocket::SslHandshakeFailedError:
+        return QNetworkReply::SslHandshakeFailedError;
+    default:
+        return QNetworkReply::UnknownNetworkError;
+    }
+}
+
+// The request line and headers; the body follows as it is.
+QByteArray head(const TranscriptionContract::Request& built) {
+    const QUrl url = built.request.url();
+    const QByteArray path = url.path(QUrl::FullyEncoded).toLatin1();
+    QByteArray head = built.method + ' ' + (path.isEmpty() ? "/" : path) + " HTTP/1.1\r\n" +
+                      "Host: " + url.authority(QUrl::FullyEncoded).toLatin1() + "\r\n";
+    for (const QByteArray& name : built.request.rawHeaderList())
+        head += name + ": " + built.request.rawHeader(name) + "\r\n";
+    head += "Content-Length: " + QByteArray::number(built.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    return head;
+}
+
+TranscriptionOutcome outcomeOf(HttpReplyReader::Result result, const HttpReplyReader& reader) {
+    using Result = HttpReplyReader::Result;
+    try {
+        switch (result) {
+        case Result::complete:
+            return {TranscriptionContract::transcript(reader.body(), reader.status()), nullptr};
+        case Result::headersTooLarge:
+        case Result::bodyTooLarge:
+            return failure(TranscriptionContract::oversizedReply());
+        case Result::notHttp:
+            return failure(ZedazidEdize::message(notHttp));
+        case Result::truncated:
+        case Result::reading:
+            break;
+        }
+    } catch (...) {
+        return failure(std::current_exception());
+    }
+    return failure(TransportError(QNetworkReply::RemoteHostClosedError, cutShort));
 }
 
 } // namespace
@@ -56,21 +91,17 @@ public:
             return;
         cancelled = true;
         done = nullptr;
-        if (reply)
-            reply->abort();
         if (client)
-            client->forget(this);
+            client->close(*this);
     }
 
     QPointer<TranscriptionClient> client;
     Completion done;
-    QPointer<QNetworkReply> reply;
-    QByteArray body;
+    QPointer<QTcpSocket> socket;
+    QPointer<QTimer> idle;
+    HttpReplyReader reader{TranscriptionContract::maximumReplyBytes};
     bool cancelled = false;
     bool delivered = false;
-    bool overran = false;
-    bool timedOut = false;
-    bool invalidated = false;
 };
 
 TranscriptionClient::TranscriptionClient(QObject* parent)
@@ -87,18 +118,6 @@ void TranscriptionClient::setTimeouts(int idleMs, int totalMs) {
     m_totalTimeoutMs = totalMs;
 }
 
-QNetworkAccessManager* TranscriptionClient::ensureSession() {
-    if (!m_session) {
-        auto* session = new QNetworkAccessManager(this);
-        session->setCookieJar(new NoCookies(session));
-        session->setCache(nullptr);
-        session->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-        session->setAutoDeleteReplies(false);
-        m_session = session;
-    }
-    return m_session;
-}
-
 std::shared_ptr<PendingTranscription> TranscriptionClient::transcribe(const QByteArray& audio,
                                                                       Completion done) {
     auto call = std::make_shared<Call>(this, std::move(done));
@@ -107,96 +126,100 @@ std::shared_ptr<PendingTranscription> TranscriptionClient::transcribe(const QByt
                      failure(TransportError(QNetworkReply::OperationCanceledError, shutDown)));
         return call;
     }
-
-    TranscriptionContract::Request built;
     try {
-        built = TranscriptionContract::request(audio, QUuid::createUuid());
+        start(call, TranscriptionContract::request(audio, QUuid::createUuid()));
     } catch (...) {
         deliverLater(call, failure(std::current_exception()));
-        return call;
     }
-
-    QNetworkRequest request = built.request;
-    request.setTransferTimeout(m_idleTimeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    start(call, ensureSession()->sendCustomRequest(request, built.method, built.body));
     return call;
 }
 
-void TranscriptionClient::start(const std::shared_ptr<Call>& call, QNetworkReply* reply) {
-    call->reply = reply;
+void TranscriptionClient::start(const std::shared_ptr<Call>& call,
+                                const TranscriptionContract::Request& request) {
+    const QUrl url = request.request.url();
+    const bool secure = url.scheme() == QLatin1String("https");
+    QTcpSocket* socket = secure ? new QSslSocket(this) : new QTcpSocket(this);
+    // The socket takes no more than this from the system until the reply is read:
+    // a reply over the limits costs the reader's limits, not the sender's pace.
+    socket->setReadBufferSize(readBufferBytes);
+    call->socket = socket;
     m_calls.push_back(call);
 
-    // The body is collected as it arrives so that a reply larger than any answer the
-    // service may give is cut off instead of filling memory.
-    connect(reply, &QNetworkReply::readyRead, this, [call, reply] {
-        if (call->overran)
-            return;
-        call->body += reply->readAll();
-        if (call->body.size() > TranscriptionContract::maximumReplyBytes) {
-            call->overran = true;
-            // Not from inside the reply's own signal: Qt expects the read to return first.
-            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-        }
+    auto* idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    idle->setInterval(m_idleTimeoutMs);
+    call->idle = idle;
+    connect(idle, &QTimer::timeout, this, [this, call] {
+        settle(call, failure(TransportError(QNetworkReply::TimeoutError, stalled)));
     });
-    connect(reply, &QNetworkReply::finished, this, [this, call] { finish(call); });
-
-    auto* whole = new QTimer(reply);
+    auto* whole = new QTimer(socket);
     whole->setSingleShot(true);
     whole->setTimerType(Qt::PreciseTimer);
-    connect(whole, &QTimer::timeout, reply, [call, reply] {
-        call->timedOut = true;
-        reply->abort();
+    connect(whole, &QTimer::timeout, this, [this, call] {
+        settle(call, failure(TransportError(QNetworkReply::TimeoutError, tooSlow)));
     });
+
+    auto send = [socket, idle, message = head(request), body = request.body] {
+        idle->start();
+        socket->write(message);
+        socket->write(body);
+    };
+    if (secure)
+        connect(static_cast<QSslSocket*>(socket), &QSslSocket::encrypted, this, send);
+    else
+        connect(socket, &QTcpSocket::connected, this, send);
+    connect(socket, &QTcpSocket::bytesWritten, idle, qOverload<>(&QTimer::start));
+    connect(socket, &QTcpSocket::readyRead, this, [this, call] { readReply(call, false); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, call] { readReply(call, true); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, call, socket](QAbstractSocket::SocketError error) {
+                // The server closing is the end of the reply; `disconnected` reads it.
+                if (error == QAbstractSocket::RemoteHostClosedError)
+                    return;
+                settle(call, failure(TransportError(networkError(error), socket->errorString())));
+            });
+
+    const quint16 port = quint16(url.port(secure ? 443 : 80));
+    idle->start();
     whole->start(m_totalTimeoutMs);
+    if (secure)
+        static_cast<QSslSocket*>(socket)->connectToHostEncrypted(url.host(), port);
+    else
+        socket->connectToHost(url.host(), port);
 }
 
-void TranscriptionClient::finish(const std::shared_ptr<Call>& call) {
-    QNetworkReply* reply = call->reply;
-    if (!reply)
+void TranscriptionClient::readReply(const std::shared_ptr<Call>& call, bool ended) {
+    QTcpSocket* socket = call->socket;
+    if (!socket)
         return;
-    call->reply = nullptr;
-    reply->deleteLater();
-    forget(call.get());
-    if (call->cancelled)
+    call->idle->start();
+    HttpReplyReader::Result result = HttpReplyReader::Result::reading;
+    while (result == HttpReplyReader::Result::reading && socket->bytesAvailable() > 0)
+        result = call->reader.read(socket->read(readBufferBytes));
+    if (result == HttpReplyReader::Result::reading && ended)
+        result = call->reader.end();
+    if (result != HttpReplyReader::Result::reading)
+        settle(call, outcomeOf(result, call->reader));
+}
+
+void TranscriptionClient::settle(const std::shared_ptr<Call>& call, TranscriptionOutcome outcome) {
+    if (!call->socket)
         return;
+    close(*call);
+    if (!call->cancelled)
+        deliverLater(call, std::move(outcome));
+}
 
-    if (!call->overran && reply->isOpen())
-        call->body += reply->readAll();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError error = reply->error();
-
-    TranscriptionOutcome outcome;
-    try {
-        if (call->overran) {
-            // The size rule comes before any status: the partial body already says no.
-            outcome.transcript = TranscriptionContract::transcript(call->body, status.toInt());
-        } else if (call->timedOut) {
-            outcome = failure(TransportError(QNetworkReply::TimeoutError, tooSlow));
-        } else if (call->invalidated) {
-            outcome = failure(TransportError(QNetworkReply::OperationCanceledError, shutDown));
-        } else if (error == QNetworkReply::OperationCanceledError ||
-                   error == QNetworkReply::TimeoutError) {
-            // Nobody else aborts this reply: it is the idle time-out of the transfer.
-            outcome = failure(TransportError(QNetworkReply::TimeoutError, stalled));
-        } else if (isTransportFailure(error)) {
-            outcome = failure(TransportError(error, reply->errorString()));
-        } else if (!status.isValid()) {
-            outcome = failure(ZedazidEdize::message(notHttp));
-        } else {
-            outcome.transcript = TranscriptionContract::transcript(call->body, status.toInt());
-        }
-    } catch (...) {
-        outcome = failure(std::current_exception());
+void TranscriptionClient::close(Call& call) {
+    if (QTcpSocket* socket = call.socket) {
+        call.socket = nullptr;
+        disconnect(socket, nullptr, this, nullptr);
+        if (call.idle)
+            call.idle->stop();
+        socket->abort();
+        socket->deleteLater();
     }
-    call->body.clear();
-    deliverLater(call, std::move(outcome));
+    forget(&call);
 }
 
 void TranscriptionClient::deliverLater(const std::shared_ptr<Call>& call,
@@ -225,11 +248,7 @@ void TranscriptionClient::forget(const Call* call) {
 
 void TranscriptionClient::invalidate() {
     m_invalidated = true;
-    ensureSession();
     const auto calls = m_calls;
-    for (const auto& call : calls) {
-        call->invalidated = true;
-        if (call->reply)
-            call->reply->abort();
-    }
+    for (const auto& call : calls)
+        settle(call, failure(TransportError(QNetworkReply::OperationCanceledError, shutDown)));
 }

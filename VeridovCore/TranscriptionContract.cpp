@@ -136,9 +136,13 @@ Request request(const QByteArray& audio, const QUuid& id) {
     return Request{request, QByteArrayLiteral("POST"), body};
 }
 
+ZedazidEdize oversizedReply() {
+    return ZedazidEdize::message(unreadable);
+}
+
 QString transcript(const QByteArray& data, int status) {
     if (data.size() > maximumReplyBytes)
-        throw ZedazidEdize::message(unreadable);
+        throw oversizedReply();
     switch (status) {
     case 200:
         break;

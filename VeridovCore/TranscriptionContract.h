@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <QUuid>
 
+class ZedazidEdize;
+
 // The transcription service's wire format: where to send a recording, the limits
 // of a recording, how to build the request and how to read the reply. It performs
 // no input or output; the client sends what it builds.
@@ -30,6 +32,10 @@ QUrl endpoint();
 
 // Throws ZedazidEdize for empty or oversized audio.
 Request request(const QByteArray& audio, const QUuid& id);
+
+// The error for a reply too large to read (its headers or its body), whatever its
+// status.
+ZedazidEdize oversizedReply();
 
 // Returns the transcript without control characters (tab and line feed are kept) and
 // bidirectional embeddings, overrides and isolates, trimmed; or throws ZedazidEdize
