@@ -24,6 +24,7 @@ TEST(HttpReplyReader, FramesBodiesAndRefusesWhatItCannotRead) {
         {ok + "\r\n0123456789abc", R::bodyTooLarge, "0123456789a"},
         {ok + "X: " + QByteArray(HttpReplyReader::maximumHeaderBytes, 'a'), R::headersTooLarge, ""},
         {ok + "Content-Length: 99999999999999999999\r\n\r\n", R::notHttp, ""},
+        {ok + "Content-Length: -1\r\n\r\n", R::notHttp, ""},
         {ok + "Content-Length: 1\r\nContent-Length: 2\r\n\r\n", R::notHttp, ""},
         {ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", R::notHttp, ""},
         {ok + "Transfer-Encoding: chunked\r\n\r\n1\r\nab\r\n", R::notHttp, "a"},
