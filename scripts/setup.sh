@@ -20,7 +20,7 @@ packages=(
   # sound server and a voice for test speech
   pulseaudio pulseaudio-utils espeak-ng sox
   # the bundled transcription service
-  libcpp-httplib-dev libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
+  libboost-dev libcpp-httplib-dev libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
 )
 
 missing=()

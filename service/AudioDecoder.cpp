@@ -12,9 +12,13 @@
 namespace {
 
 // giostreamsrc reads the file straight from memory and lets the demuxer seek in it,
-// which MPEG-4 files with their index at the end need.
+// which MPEG-4 files with their index at the end need. Only the elements AAC in
+// MPEG-4 needs are named, so no other parser or decoder is ever loaded for what a
+// client sends; the first audio track, and only it, is decoded, and anything but
+// AAC in it fails to link.
 constexpr const char* pipelineDescription =
-    "giostreamsrc name=source ! decodebin ! audioconvert ! audioresample"
+    "giostreamsrc name=source ! qtdemux name=demux"
+    " demux.audio_0 ! audio/mpeg,mpegversion=4 ! avdec_aac ! audioconvert ! audioresample"
     " ! audio/x-raw,format=S16LE,rate=16000,channels=1,layout=interleaved"
     " ! appsink name=sink sync=false max-buffers=64";
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Recogniser.h"
+#include "TranscriptionContract.h"
 
 #include <string>
 
@@ -13,9 +14,12 @@ public:
     static constexpr const char* transcriptionsPath = "/v1/audio/transcriptions";
     static constexpr const char* apiKeyVariable = "WISPEN_FORWARD_API_KEY";
     static constexpr int connectTimeoutMs = 10000;
+    // The longest reply taken from the speech server, as the application takes from us.
+    static constexpr std::size_t maximumReplyBytes = TranscriptionContract::maximumReplyBytes;
 
-    // Checks the base URL; throws std::invalid_argument with a sentence when it is not
-    // http(s)://host[:port][/path], or is plain http to a host other than loopback.
+    // Checks the base URL as the application checks its service address; throws
+    // std::invalid_argument with a sentence when it is malformed or would send audio
+    // unencrypted off this machine.
     ForwardingRecogniser(const std::string& baseUrl, const std::string& model);
 
     bool available() const override { return true; }

@@ -1,17 +1,15 @@
 #include "TranscriptionServer.h"
 
 #include "AudioDecoder.h"
+#include "HttpServer.h"
 #include "Recogniser.h"
 #include "RequestRefused.h"
 #include "TranscribeRequest.h"
-
-#include <httplib.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
-#include <charconv>
 #include <stdexcept>
 
 namespace {
@@ -21,8 +19,6 @@ constexpr const char* jsonType = "application/json";
 constexpr const char* requestIdHeader = "X-Request-ID";
 constexpr std::size_t longestRequestId = 128;
 constexpr int statusOk = 200;
-constexpr int statusRequestTimeout = 408;
-constexpr int statusInternalError = 500;
 
 std::string json(const char* member, const std::string& value) {
     QJsonObject object;
@@ -30,14 +26,14 @@ std::string json(const char* member, const std::string& value) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
-void answer(httplib::Response& response, int status, const char* member, const std::string& value) {
+void answer(HttpResponse& response, int status, const char* member, const std::string& value) {
     response.status = status;
     response.set_content(json(member, value), jsonType);
 }
 
 // Echoed only when it is short, printable text, so a reply header never carries
 // anything odd a client sent.
-void echoRequestId(const httplib::Request& request, httplib::Response& response) {
+void echoRequestId(const HttpRequest& request, HttpResponse& response) {
     const std::string id = request.get_header_value(requestIdHeader);
     if (id.empty() || id.size() > longestRequestId)
         return;
@@ -46,16 +42,6 @@ void echoRequestId(const httplib::Request& request, httplib::Response& response)
             return;
     }
     response.set_header(requestIdHeader, id);
-}
-
-// The declared body length, or nothing when there is none or it is not a number.
-std::optional<unsigned long long> declaredLength(const httplib::Request& request) {
-    const std::string text = request.get_header_value("Content-Length");
-    unsigned long long length = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return length;
 }
 
 std::string htmlEscaped(const std::string& text) {
@@ -86,88 +72,48 @@ std::string htmlEscaped(const std::string& text) {
 TranscriptionServer::TranscriptionServer(const ServiceOptions& options, Recogniser& recogniser)
     : m_options(options)
     , m_recogniser(recogniser)
-    , m_admission(options.workers, options.queue)
-    , m_server(std::make_unique<httplib::Server>()) {
-    const int threads = options.workers + options.queue + spareThreads;
-    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // One request per connection: a dictation sends one recording, and a closed
-    // connection cannot hold a thread that a waiting request needs.
-    m_server->set_keep_alive_max_count(1);
-    m_server->set_read_timeout(options.idleTimeoutSec, 0);
-    m_server->set_write_timeout(options.idleTimeoutSec, 0);
-    m_server->set_payload_max_length(TranscribeRequest::maximumBodyBytes());
-    // The library's default adds SO_REUSEPORT, which would let a second service share
-    // the port silently instead of failing to start.
-    m_server->set_socket_options([](int socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    , m_admission(options.workers, options.queue) {
+    HttpServer::Limits limits;
+    limits.bodyBytes = TranscribeRequest::maximumBodyBytes();
+    limits.idleTime = std::chrono::seconds(options.idleTimeoutSec);
+    limits.requestTime = std::chrono::seconds(options.timeLimitSec);
+    limits.handlerThreads = options.workers + options.queue + spareThreads;
+    m_server = std::make_unique<HttpServer>(limits);
     installRoutes();
 }
 
 TranscriptionServer::~TranscriptionServer() = default;
 
 int TranscriptionServer::bind() {
-    const int port =
-        m_options.port == 0
-            ? m_server->bind_to_any_port(m_options.host)
-            : (m_server->bind_to_port(m_options.host, m_options.port) ? m_options.port : -1);
-    if (port <= 0)
-        throw std::runtime_error("Cannot listen on " + m_options.host + " port " +
-                                 std::to_string(m_options.port) +
-                                 ": the address is in use or not available.");
-    return port;
+    return m_server->bind(m_options.host, m_options.port);
 }
 
 void TranscriptionServer::run() {
-    m_server->listen_after_bind();
+    m_server->run();
 }
 
 void TranscriptionServer::stop() {
     m_server->stop();
 }
 
+bool TranscriptionServer::handling() const {
+    return m_server->handling();
+}
+
 void TranscriptionServer::installRoutes() {
-    // A body declared longer than any acceptable request is refused from its headers
-    // alone, before a byte of it is read.
-    m_server->set_pre_routing_handler(
-        [](const httplib::Request& request, httplib::Response& response) {
-            const auto length = declaredLength(request);
-            if (!length || *length <= TranscribeRequest::maximumBodyBytes())
-                return httplib::Server::HandlerResponse::Unhandled;
-            echoRequestId(request, response);
-            response.set_header("Connection", "close");
-            answer(response, RequestRefused::tooLarge, "error", TranscribeRequest::tooLargeReason);
-            return httplib::Server::HandlerResponse::Handled;
-        });
-
-    m_server->set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            answer(response, statusInternalError, "error", "The service failed unexpectedly.");
-        });
-
-    m_server->Post(transcribePath, [this](const httplib::Request& request,
-                                          httplib::Response& response,
-                                          const httplib::ContentReader& content) {
-        const Deadline deadline = Deadline::after(std::chrono::seconds(m_options.timeLimitSec));
+    // Refusals made before a handler runs (sizes, framing, time, connections)
+    // look like the handlers' own.
+    m_server->setRefusal([](const HttpRequest& request, int status, const std::string& reason,
+                            HttpResponse& response) {
         echoRequestId(request, response);
+        answer(response, status, "error", reason);
+    });
 
-        std::string body;
-        if (const auto length = declaredLength(request))
-            body.reserve(static_cast<std::size_t>(*length));
-        const bool complete = content([&](const char* data, std::size_t size) {
-            body.append(data, size);
-            return !deadline.passed();
-        });
-        if (!complete) {
-            response.set_header("Connection", "close");
-            answer(response, statusRequestTimeout, "error", "The body did not arrive in time.");
-            return;
-        }
-
+    m_server->Post(transcribePath, [this](const HttpRequest& request, HttpResponse& response) {
+        const Deadline deadline = request.deadline;
+        echoRequestId(request, response);
         try {
-            const std::string file = TranscribeRequest::audio(body);
-            body = std::string();
+            const std::string file = TranscribeRequest::audio(request.body);
             if (!m_recogniser.available())
                 throw RequestRefused(RequestRefused::unavailable, m_recogniser.problem());
             auto ticket = m_admission.tryEnter();
@@ -185,7 +131,7 @@ void TranscriptionServer::installRoutes() {
     });
 
     // For scripts and tests: whether requests can be recognised, and the current load.
-    m_server->Get("/healthz", [this](const httplib::Request&, httplib::Response& response) {
+    m_server->Get("/healthz", [this](const HttpRequest&, HttpResponse& response) {
         const bool ready = m_recogniser.available();
         const Admission::Load load = m_admission.load();
         QJsonObject object;
@@ -200,7 +146,7 @@ void TranscriptionServer::installRoutes() {
                              jsonType);
     });
 
-    m_server->Get("/privacy", [this](const httplib::Request&, httplib::Response& response) {
+    m_server->Get("/privacy", [this](const HttpRequest&, HttpResponse& response) {
         const std::string page =
             "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\">"
             "<title>Wispen Rezuraz transcription service: privacy</title></head>\n<body>\n"

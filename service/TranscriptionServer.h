@@ -6,17 +6,15 @@
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
+class HttpServer;
 class Recogniser;
 
-// The HTTP side of the service: POST /api/transcribe, GET /privacy and GET
-// /healthz, with the request size, work queue and time bounded.
+// The service's requests: POST /api/transcribe, GET /privacy and GET /healthz,
+// with the request size, work queue and time bounded.
 class TranscriptionServer {
 public:
-    // Connection threads beyond the workers and the queue, so that refusals and
-    // health checks are answered at once even when every worker is busy.
+    // Handler threads beyond the workers and the queue, so that refusals are
+    // answered at once even when every worker is busy.
     static constexpr int spareThreads = 4;
 
     TranscriptionServer(const ServiceOptions& options, Recogniser& recogniser);
@@ -26,12 +24,16 @@ public:
     // std::runtime_error with a sentence when the address cannot be taken.
     int bind();
 
-    // Serves until stop() is called from another thread.
+    // Serves until stop() is called from another thread and the requests in flight
+    // are answered (within HttpServer::stopGrace).
     void run();
     void stop();
 
     // How long the service has had no request to work on; zero while it has one.
     std::chrono::steady_clock::duration idleFor() { return m_admission.idleFor(); }
+
+    // Whether a request is still being worked on after run() returned.
+    bool handling() const;
 
 private:
     void installRoutes();
@@ -39,5 +41,5 @@ private:
     ServiceOptions m_options;
     Recogniser& m_recogniser;
     Admission m_admission;
-    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<HttpServer> m_server;
 };

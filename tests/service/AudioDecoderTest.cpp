@@ -50,6 +50,30 @@ TEST_F(AudioDecoderTest, AFileCutShortAfterAnIndexAtTheStartIsUnprocessable) {
     EXPECT_EQ(statusOf(whole.substr(0, whole.size() / 2)), 422);
 }
 
+TEST_F(AudioDecoderTest, OnlyTheFirstAacTrackIsDecodedAndBrokenHeadersFailAtOnce) {
+    const std::string sentence = TestMedia::read(SharedMedia::sentenceFile(0));
+    std::string zeroScale = sentence;
+    for (const char* box : {"mvhd", "mdhd"})
+        for (auto at = zeroScale.find(box); at != std::string::npos;
+             at = zeroScale.find(box, at + 1))
+            zeroScale.replace(at + 16, 4, 4, '\0');
+    TestMedia& media = SharedMedia::media();
+    const std::string aac = " ! audioconvert ! audioresample ! audio/x-raw,rate=24000,channels=1"
+                            " ! avenc_aac bitrate=64000";
+    const std::string twoTracks = TestMedia::read(media.launch(
+        "filesrc location=" + media.folder() + "/sentence0.wav ! wavparse" + aac +
+            " ! m. audiotestsrc wave=silence num-buffers=50" + aac + " ! mp4mux name=m",
+        "two-tracks"));
+    // Well inside the ten seconds a stalled demuxer once held a worker for.
+    EXPECT_EQ(statusOf(zeroScale, Deadline::after(std::chrono::seconds(3))), 422);
+    EXPECT_EQ(statusOf(TestMedia::read(
+                  media.launch("audiotestsrc num-buffers=20 ! lamemp3enc ! mp4mux", "mp3"))),
+              422);
+    const auto first = AudioDecoder::decode(sentence, Deadline::after(generous));
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(AudioDecoder::decode(twoTracks, Deadline::after(generous)), first);
+}
+
 TEST_F(AudioDecoderTest, APassedDeadlineAbandonsTheWork) {
     EXPECT_EQ(statusOf(TestMedia::read(SharedMedia::sentenceFile(0)),
                        Deadline::after(std::chrono::milliseconds(0))),

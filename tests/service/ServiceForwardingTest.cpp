@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
@@ -32,6 +33,7 @@ struct UpstreamServer {
     httplib::MultipartFormData file;
     std::string model;
     std::string authorization;
+    std::function<void(httplib::Response&)> reply; // instead of status and body when set
 
     UpstreamServer() {
         server.Post("/base/v1/audio/transcriptions",
@@ -43,6 +45,8 @@ struct UpstreamServer {
                         authorization = request.get_header_value("Authorization");
                         response.status = status;
                         response.set_content(body, "application/json");
+                        if (reply)
+                            reply(response);
                     });
         port = server.bind_to_any_port("127.0.0.1");
         thread = std::thread([this] { server.listen_after_bind(); });
@@ -51,10 +55,12 @@ struct UpstreamServer {
         server.stop();
         thread.join();
     }
-    void answer(int newStatus, const std::string& newBody) {
+    void answer(int newStatus, const std::string& newBody,
+                std::function<void(httplib::Response&)> newReply = nullptr) {
         std::lock_guard lock(mutex);
         status = newStatus;
         body = newBody;
+        reply = std::move(newReply);
     }
 };
 
@@ -124,6 +130,50 @@ TEST_F(ServiceForwardingTest, UpstreamAnswersMapToTheStatusesTheApplicationReads
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, expected) << upstreamStatus << " " << answer;
     }
+}
+
+TEST_F(ServiceForwardingTest, ATricklingLongOrEndlessReplyIsCutOffAtTheLimits) {
+    // The providers may outlive a case the service gave up on, so they own their text.
+    static const std::string start = R"({"text":")";
+    using Provider = std::function<bool(std::size_t, httplib::DataSink&)>;
+    const std::pair<std::function<void(httplib::Response&)>, int> cases[] = {
+        {[&](httplib::Response& response) { // forty bytes, one each half second
+             response.set_content_provider(
+                 40, "application/json", [&](std::size_t at, std::size_t, httplib::DataSink& sink) {
+                     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                     const std::string text = start + std::string(40, ' ');
+                     return sink.write(&text[at], 1);
+                 });
+         },
+         503},
+        {[&](httplib::Response& response) {
+             response.set_content(start + std::string(2000000, 'a') + R"("})", "application/json");
+         },
+         502},
+        {[&](httplib::Response& response) { // endless, but a failing run still ends
+             response.set_chunked_content_provider(
+                 "application/json",
+                 Provider([&, sent = std::size_t(0)](std::size_t, httplib::DataSink& sink) mutable {
+                     const std::string piece = sent == 0 ? start : std::string(65536, 'a');
+                     if ((sent += piece.size()) < 64000000)
+                         return sink.write(piece.data(), piece.size());
+                     sink.write("\"}", 2);
+                     sink.done();
+                     return true;
+                 }));
+         },
+         502},
+    };
+    ServiceProcess limited({"--forward",
+                            "http://127.0.0.1:" + std::to_string(upstream->port) + "/base/",
+                            "--time-limit", "3"});
+    const std::string body = ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile()));
+    for (const auto& [reply, status] : cases) {
+        upstream->answer(200, "", reply);
+        const auto answer = ServiceHttp::post(limited.port(), body);
+        EXPECT_EQ(answer ? answer->status : 0, status);
+    }
+    upstream->answer(200, "");
 }
 
 TEST_F(ServiceForwardingTest, AClosedOrSilentUpstreamIsUnavailableWithinTheTimeLimit) {

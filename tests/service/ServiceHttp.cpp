@@ -43,13 +43,17 @@ int ServiceHttp::health(int port, const char* member) {
         .toInt(-1);
 }
 
-ServiceHttp::RawConnection::RawConnection(int port) {
+ServiceHttp::RawConnection::RawConnection(int port, const char* from) {
     m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &source.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (m_fd < 0 || connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+        connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("cannot connect to the service");
 }
 

@@ -21,10 +21,11 @@ httplib::Result post(int port, const std::string& body, const httplib::Headers& 
 // A whole-number member of the /healthz reply, or -1 when there is none.
 int health(int port, const char* member);
 
-// Opens a connection to 127.0.0.1:port; throws std::runtime_error on failure.
+// Opens a connection to 127.0.0.1:port from loopback address `from`, so tests can
+// be several clients; throws std::runtime_error on failure.
 class RawConnection {
 public:
-    explicit RawConnection(int port);
+    explicit RawConnection(int port, const char* from = "127.0.0.1");
     ~RawConnection();
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;

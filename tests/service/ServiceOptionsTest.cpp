@@ -55,8 +55,9 @@ TEST(ServiceOptions, TheBinaryPrintsUsageOrRefusesWithASentenceOnStandardError) 
     } cases[] = {
         {{"--help"}, 0, {"Usage: wispen-service", "--forward URL"}, ""},
         {{"--port", "99999"}, 2, {}, "--port needs a whole number"},
-        // Forwarding in the clear off this machine.
-        {{"--forward", "http://speech.example.com"}, 2, {}, "unencrypted"},
+        // Forwarding in the clear off this machine, also to a name that only looks local.
+        {{"--forward", "http://speech.example.com"}, 2, {}, "over https"},
+        {{"--forward", "http://127.attacker.example:8080"}, 2, {}, "over https"},
         // Started by the application, it ends by itself once nobody needs it.
         {{"--model", "/nonexistent", "--exit-when-idle", "1"},
          0,

@@ -115,6 +115,30 @@ TEST_F(ServiceStatusTest, ABodyDeclaredTooLongIsRefusedBeforeItIsSent) {
     EXPECT_NE(reply.find("X-Request-ID: TOO-LONG"), std::string::npos);
 }
 
+TEST_F(ServiceStatusTest, MalformedOrOversizeFramingIsRefusedWhileTheClientStillSends) {
+    const std::string post = "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    const std::string chunked = post + "Transfer-Encoding: chunked\r\n\r\n";
+    std::string mebibyteChunks;
+    for (int i = 0; i < 9; ++i)
+        mebibyteChunks += "100000\r\n" + std::string(0x100000, 'a') + "\r\n";
+    const std::pair<std::string, int> cases[] = {
+        {chunked + mebibyteChunks, 413},
+        {post + "\r\n" + std::string(100000, 'a'), 411},
+        {post + "Content-Length: 99999999999999999999999\r\n\r\n{}", 400},
+        {post + "Content-Length: -1\r\n\r\n{}", 400},
+        {chunked + "zz\r\n{}", 400},
+        {post +
+             "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 7\r\n\r\n--b--\r\n",
+         400},
+    };
+    for (const auto& [request, status] : cases) {
+        ServiceHttp::RawConnection connection(service->port());
+        connection.send(request);
+        EXPECT_EQ(ServiceHttp::statusOf(connection.receive(atOnce).text), status)
+            << request.substr(0, 120);
+    }
+}
+
 TEST_F(ServiceStatusTest, BytesBeyondTheDeclaredLengthAreNotReadAsAnotherRequest) {
     const std::string body = ServiceHttp::body(sentence(3));
     ServiceHttp::RawConnection connection(service->port());

@@ -139,6 +139,12 @@ std::string TestMedia::videoOnly(const std::string& name) {
     return target;
 }
 
+std::string TestMedia::launch(const std::string& pipeline, const std::string& name) {
+    const std::string target = m_folder + "/" + name + ".m4a";
+    gstLaunch(pipeline, target);
+    return target;
+}
+
 std::vector<TestMedia::Reference> TestMedia::testDataRecordings() {
     // Each folder's transcription file has lines "<s> words </s> (file-id)".
     static const std::regex line(R"(<s>\s*(.*?)\s*</s>\s*\(([^)]+)\))");

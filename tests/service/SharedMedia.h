@@ -27,6 +27,8 @@ public:
                           bool indexFirst = false);
     std::string silence(double seconds, const std::string& name);
     std::string videoOnly(const std::string& name);
+    // The output of a gst-launch pipeline ending in a muxer.
+    std::string launch(const std::string& pipeline, const std::string& name);
 
     // A spoken-word recording of the pocketsphinx test data and what is said in it.
     struct Reference {

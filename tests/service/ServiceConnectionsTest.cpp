@@ -1,0 +1,75 @@
+// Clients that connect and then hold on: idle and slow connection pools, the
+// connection caps, and stopping while a client trickles.
+
+#include "ServiceHttp.h"
+#include "ServiceProcess.h"
+#include "SharedMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Pool = std::vector<std::unique_ptr<ServiceHttp::RawConnection>>;
+
+// `count` connections from loopback address `from`, each having sent `bytes`.
+void open(Pool& pool, int port, int count, const std::string& from, const std::string& bytes) {
+    for (int i = 0; i < count; ++i) {
+        pool.push_back(std::make_unique<ServiceHttp::RawConnection>(port, from.c_str()));
+        pool.back()->send(bytes);
+    }
+}
+
+TEST(ServiceConnections, IdleAndSlowPoolsNeitherStallOthersNorOutstayTheirDeadlines) {
+    // A pause limit far beyond the header deadline: only the deadline can end the slow ones.
+    ServiceProcess service({"--workers", "1", "--idle-timeout", "60"});
+    const int port = service.port();
+    Pool idle;
+    Pool slow;
+    for (int client = 2; client < 6; ++client)
+        open(idle, port, 50, "127.0.0." + std::to_string(client), "");
+    open(slow, port, 50, "127.0.0.6", "POST /api/transcribe HTTP/1.1\r\nHost: 1");
+
+    EXPECT_EQ(ServiceHttp::health(port, "working"), 0);
+    const auto reply =
+        ServiceHttp::post(port, ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile())));
+    EXPECT_EQ(reply ? reply->status : 0, 200);
+    for (const auto& connection : slow)
+        EXPECT_TRUE(connection->receive(std::chrono::seconds(20)).closed);
+
+    // Per client, then in total, the next connection is refused before it says a word.
+    Pool full;
+    open(full, port, 64, "127.0.0.7", "");
+    for (int client = 8; client < 15; ++client)
+        open(full, port, 64, "127.0.0." + std::to_string(client), "");
+    const std::pair<const char*, int> caps[] = {{"127.0.0.7", 429}, {"127.0.1.1", 503}};
+    for (const auto& [from, status] : caps) {
+        ServiceHttp::RawConnection refused(port, from);
+        EXPECT_EQ(ServiceHttp::statusOf(refused.receive(std::chrono::seconds(5)).text), status);
+    }
+}
+
+TEST(ServiceConnections, StopAnswersATricklingSenderAndEndsAtOnce) {
+    auto service = std::make_unique<ServiceProcess>(std::vector<std::string>{"--workers", "1"});
+    const std::string body = ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile()));
+    ServiceHttp::RawConnection sender(service->port());
+    sender.send(ServiceHttp::postHeaders(body.size()));
+    std::atomic<bool> answered = false;
+    auto trickle = std::async(std::launch::async, [&] {
+        for (std::size_t at = 0; at < body.size() && !answered; ++at) {
+            sender.send(body.substr(at, 1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(service->stop(), 0) << "the service had to be killed";
+    EXPECT_EQ(ServiceHttp::statusOf(sender.receive(std::chrono::seconds(5)).text), 503);
+    answered = true;
+}
+
+} // namespace
