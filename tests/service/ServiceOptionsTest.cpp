@@ -59,7 +59,7 @@ TEST(ServiceOptions, TheBinaryPrintsUsageOrRefusesWithASentenceOnStandardError) 
         {{"--forward", "http://speech.example.com"}, 2, {}, "over https"},
         {{"--forward", "http://127.attacker.example:8080"}, 2, {}, "over https"},
         // Started by the application, it ends by itself once nobody needs it.
-        {{"--model", "/nonexistent", "--exit-when-idle", "1"},
+        {{"--port", "0", "--model", "/nonexistent", "--exit-when-idle", "1"},
          0,
          {"listening"},
          "answered with 503"},
