@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the application and the tests need,
-# and only those that are missing, so a second run costs a few milliseconds.
+# and only those that are missing, then the Moonshine speech engine from the npm
+# registry into the user's cache (scripts/moonshine.sh); a second run installs
+# and downloads nothing.
 set -euo pipefail
 
 packages=(
@@ -21,17 +23,25 @@ packages=(
   pulseaudio pulseaudio-utils espeak-ng sox
   # the bundled transcription service
   libboost-dev libcpp-httplib-dev libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us pocketsphinx-testdata
+  # fetching the Moonshine engine: npm (with Node.js), tar, OpenSSL for the hashes
+  openssl
 )
+# Any npm will do; Debian's comes with its Node.js.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Installing ${#missing[@]} missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing ${#missing[@]} missing packages: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Without the registry the service still builds and runs on pocketsphinx; the
+# build says so.
+"$(dirname "$0")/moonshine.sh" >/dev/null || echo "The Moonshine engine could not be fetched; the service will use pocketsphinx." >&2

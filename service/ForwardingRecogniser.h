@@ -26,6 +26,7 @@ public:
     std::string problem() const override { return {}; }
     std::string recognise(const Recording& recording, Deadline deadline) override;
     std::string privacyNote() const override;
+    std::string engine() const override { return "forward"; }
 
 private:
     std::string m_origin; // scheme://host[:port]

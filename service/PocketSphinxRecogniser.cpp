@@ -70,64 +70,28 @@ PocketSphinxRecogniser::PocketSphinxRecogniser(const std::string& modelDir,
         if (!decoder->decoder) {
             m_problem = "The speech model in " + modelDir + " could not be loaded.";
             m_decoders.clear();
-            m_idle.clear();
             return;
         }
-        m_idle.push_back(decoder.get());
-        m_decoders.push_back(std::move(decoder));
+        m_decoders.add(std::move(decoder));
     }
 }
 
 PocketSphinxRecogniser::~PocketSphinxRecogniser() = default;
 
-PocketSphinxRecogniser::Decoder* PocketSphinxRecogniser::borrow(Deadline deadline) {
-    std::unique_lock lock(m_mutex);
-    if (!m_returned.wait_until(lock, deadline.at(), [this] { return !m_idle.empty(); }))
-        throw RequestRefused(RequestRefused::unavailable,
-                             "No recogniser became free in time; the request was abandoned.");
-    Decoder* decoder = m_idle.back();
-    m_idle.pop_back();
-    return decoder;
-}
-
-void PocketSphinxRecogniser::giveBack(Decoder* decoder) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_idle.push_back(decoder);
-    }
-    m_returned.notify_one();
-}
-
 std::string PocketSphinxRecogniser::recognise(const Recording& recording, Deadline deadline) {
     if (!available())
         throw RequestRefused(RequestRefused::unavailable, m_problem);
-    Decoder* borrowed = borrow(deadline);
-    struct Return {
-        PocketSphinxRecogniser* owner;
-        Decoder* decoder;
-        ~Return() { owner->giveBack(decoder); }
-    } giveBackOnExit{this, borrowed};
-
+    const auto borrowed = m_decoders.borrow(deadline);
     ps_decoder_t* decoder = borrowed->decoder;
-    const auto& samples = recording.samples;
-    std::vector<std::size_t> bounds = SpeechSegments::cuts(samples);
-    bounds.push_back(samples.size());
-    std::string text;
-    std::size_t start = 0;
-    for (const std::size_t end : bounds) {
-        if (deadline.passed())
-            throw RequestRefused(RequestRefused::unavailable,
-                                 "Recognition took too long and was abandoned.");
-        if (ps_start_utt(decoder) < 0)
-            throw RequestRefused(RequestRefused::unavailable, "The recogniser could not start.");
-        ps_process_raw(decoder, samples.data() + start, end - start, FALSE, TRUE);
-        ps_end_utt(decoder);
-        const std::string words = trimmed(ps_get_hyp(decoder, nullptr));
-        if (!words.empty())
-            text += (text.empty() ? "" : " ") + words;
-        start = end;
-    }
-    return text;
+    return SpeechSegments::recogniseInPieces(
+        recording.samples, deadline, [&](const std::int16_t* piece, std::size_t count) {
+            if (ps_start_utt(decoder) < 0)
+                throw RequestRefused(RequestRefused::unavailable,
+                                     "The recogniser could not start.");
+            ps_process_raw(decoder, piece, count, FALSE, TRUE);
+            ps_end_utt(decoder);
+            return trimmed(ps_get_hyp(decoder, nullptr));
+        });
 }
 
 std::string PocketSphinxRecogniser::privacyNote() const {

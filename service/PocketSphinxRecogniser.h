@@ -1,11 +1,7 @@
 #pragma once
 
 #include "Recogniser.h"
-
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <vector>
+#include "WorkerPool.h"
 
 // Recognises speech on this machine with pocketsphinx: one decoder per worker,
 // each loaded once at start-up (about 0.5 s and 100 to 160 MB apiece) and lent to
@@ -24,16 +20,11 @@ public:
     std::string problem() const override { return m_problem; }
     std::string recognise(const Recording& recording, Deadline deadline) override;
     std::string privacyNote() const override;
+    std::string engine() const override { return "pocketsphinx"; }
 
 private:
     struct Decoder;
 
-    Decoder* borrow(Deadline deadline);
-    void giveBack(Decoder* decoder);
-
-    std::vector<std::unique_ptr<Decoder>> m_decoders;
-    std::vector<Decoder*> m_idle;
-    std::mutex m_mutex;
-    std::condition_variable m_returned;
+    WorkerPool<Decoder> m_decoders;
     std::string m_problem;
 };

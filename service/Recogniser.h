@@ -34,4 +34,7 @@ public:
     // Where the audio goes while it is recognised, in plain sentences for the
     // privacy page.
     virtual std::string privacyNote() const = 0;
+
+    // The engine's name as /healthz reports it, such as "moonshine-base".
+    virtual std::string engine() const = 0;
 };

@@ -32,6 +32,10 @@ int ServiceOptions::defaultWorkers() {
     return std::clamp(cores, 1, maximumDefaultWorkers);
 }
 
+std::string ServiceOptions::defaultMoonshineDir() {
+    return WISPEN_MOONSHINE_DIR;
+}
+
 ServiceOptions ServiceOptions::parse(int argc, const char* const* argv) {
     ServiceOptions options;
     for (int i = 0; i < argc; ++i) {
@@ -54,7 +58,8 @@ ServiceOptions ServiceOptions::parse(int argc, const char* const* argv) {
                            option == "--queue" || option == "--forward" ||
                            option == "--forward-model" || option == "--model" ||
                            option == "--grammar" || option == "--idle-timeout" ||
-                           option == "--time-limit" || option == "--exit-when-idle";
+                           option == "--time-limit" || option == "--exit-when-idle" ||
+                           option == "--engine" || option == "--moonshine-dir";
         if (!known)
             throw std::invalid_argument("Unknown option \"" + std::string(option) + "\".");
         if (!inlineValue) {
@@ -83,6 +88,14 @@ ServiceOptions ServiceOptions::parse(int argc, const char* const* argv) {
             options.grammarFile = value;
         else if (option == "--idle-timeout")
             options.idleTimeoutSec = number(option, value, 1, maximumSeconds);
+        else if (option == "--engine") {
+            if (value != "moonshine-base" && value != "moonshine-tiny" && value != "pocketsphinx")
+                throw std::invalid_argument("--engine needs moonshine-base, moonshine-tiny or "
+                                            "pocketsphinx, not \"" +
+                                            std::string(value) + "\".");
+            options.engine = value;
+        } else if (option == "--moonshine-dir")
+            options.moonshineDir = value;
         else if (option == "--time-limit")
             options.timeLimitSec = number(option, value, 1, maximumSeconds);
         else if (option == "--exit-when-idle")
@@ -102,7 +115,7 @@ std::string ServiceOptions::usage() {
            "  --host ADDRESS        address to listen on (default 127.0.0.1)\n"
            "  --port PORT           port to listen on, 0 for any free port (default 8731)\n"
            "  --workers N           requests recognised at once; each local worker holds\n"
-           "                        about 160 MB (default: cores, at most 2)\n"
+           "                        100 to 300 MB (default: cores, at most 2)\n"
            "  --queue N             further requests that may wait for a worker; beyond\n"
            "                        that the service answers 429 at once (default 4)\n"
            "  --forward URL         recognise with an OpenAI-compatible speech-to-text\n"
@@ -110,6 +123,11 @@ std::string ServiceOptions::usage() {
            "                        instead of locally; plain http only on loopback;\n"
            "                        an API key is read from WISPEN_FORWARD_API_KEY\n"
            "  --forward-model NAME  model named in forwarded requests (default whisper-1)\n"
+           "  --engine NAME         moonshine-base, moonshine-tiny or pocketsphinx\n"
+           "                        (default: moonshine-base when installed, else\n"
+           "                        pocketsphinx; pocketsphinx with --model or --grammar)\n"
+           "  --moonshine-dir DIR   folder scripts/moonshine.sh fills with ONNX Runtime\n"
+           "                        and the Moonshine models (default: " WISPEN_MOONSHINE_DIR ")\n"
            "  --model DIR           folder with the pocketsphinx acoustic model en-us/,\n"
            "                        en-us.lm.bin and cmudict-en-us.dict\n"
            "                        (default /usr/share/pocketsphinx/model/en-us)\n"

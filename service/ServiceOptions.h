@@ -21,6 +21,8 @@ struct ServiceOptions {
     std::string forwardModel = defaultForwardModel;
     std::string modelDir = defaultModelDir;
     std::string grammarFile; // empty: the model's open language model
+    std::string engine;      // empty: the best one installed
+    std::string moonshineDir = defaultMoonshineDir();
     int idleTimeoutSec = defaultIdleTimeoutSec;
     int timeLimitSec = defaultTimeLimitSec;
     int exitWhenIdleSec = 0; // 0: serve until told to stop
@@ -28,6 +30,9 @@ struct ServiceOptions {
 
     // One decoder holds about 160 MB, so the default stays small even on big machines.
     static int defaultWorkers();
+
+    // The cache folder scripts/moonshine.sh filled when this was built.
+    static std::string defaultMoonshineDir();
 
     // Reads the arguments after the program name; throws std::invalid_argument with a
     // sentence naming the offending option when one is unknown, lacks its value or has

@@ -139,6 +139,7 @@ void TranscriptionServer::installRoutes() {
                       ready ? QLatin1String("ready") : QLatin1String("unavailable"));
         if (!ready)
             object.insert(QLatin1String("problem"), QString::fromStdString(m_recogniser.problem()));
+        object.insert(QLatin1String("engine"), QString::fromStdString(m_recogniser.engine()));
         object.insert(QLatin1String("working"), load.working);
         object.insert(QLatin1String("waiting"), load.waiting);
         response.status = ready ? statusOk : int(RequestRefused::unavailable);

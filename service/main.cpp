@@ -2,7 +2,7 @@
 
 #include "AudioDecoder.h"
 #include "ForwardingRecogniser.h"
-#include "PocketSphinxRecogniser.h"
+#include "LocalEngine.h"
 #include "ServiceOptions.h"
 #include "TranscriptionServer.h"
 
@@ -25,8 +25,7 @@ constexpr int exitFailure = 1;
 std::unique_ptr<Recogniser> makeRecogniser(const ServiceOptions& options) {
     if (!options.forwardUrl.empty())
         return std::make_unique<ForwardingRecogniser>(options.forwardUrl, options.forwardModel);
-    return std::make_unique<PocketSphinxRecogniser>(options.modelDir, options.grammarFile,
-                                                    options.workers);
+    return LocalEngine::make(options);
 }
 
 } // namespace

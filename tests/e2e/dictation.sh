@@ -63,10 +63,11 @@ read_text() { text=$("$read_field" "$fields_pid" line) && [ -n "$text" ]; }
 within 60 read_text || fail "nothing was pasted into the field"
 echo "pasted: $text"
 
-# The words are recognised from synthetic speech; demand most of them, in order.
+# The words are recognised from synthetic speech; demand most of them, in order,
+# whatever capitals and punctuation the engine writes.
 expected=(the quick brown fox over the lazy dog)
 found=0
-rest=" $text "
+rest=" $(echo "$text" | tr '[:upper:]' '[:lower:]' | tr -d '[:punct:]') "
 for word in "${expected[@]}"; do
     if [[ "$rest" == *" $word "* ]]; then
         found=$((found + 1))
