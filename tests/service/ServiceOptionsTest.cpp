@@ -34,7 +34,7 @@ TEST(ServiceOptions, BadArgumentsAreRefusedWithTheOptionNamed) {
         {{"--port", "http"}, "--port"}, {{"--port", "65536"}, "--port"},
         {{"--port", "80x"}, "--port"},  {{"--workers", "0"}, "--workers"},
         {{"--queue", "-1"}, "--queue"}, {{"--time-limit="}, "--time-limit"},
-        {{"--help=yes"}, "--help"},
+        {{"--help=yes"}, "--help"},     {{"--engine", "whisper"}, "--engine"},
     };
     for (const auto& [arguments, named] : cases) {
         try {

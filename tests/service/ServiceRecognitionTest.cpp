@@ -1,7 +1,10 @@
-// Recognition on real speech with the open language model: the word error rate on
-// synthetic and recorded speech stays within a bound the engine meets with margin.
+// Recognition on real speech with the engine the service picks by default: the
+// word error rate on synthetic and recorded speech stays within a bound that
+// engine earns, silence and noise give no words, and a minute of dictation keeps
+// its sentences in order.
 
 #include "ServiceHttp.h"
+#include "ServiceOptions.h"
 #include "ServiceProcess.h"
 #include "SharedMedia.h"
 #include "WordErrorRate.h"
@@ -10,15 +13,25 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <memory>
 
 namespace {
 
-// Measured here at 20 % (synthetic) and 23 % (recorded, where the card names of
-// one set suit a grammar better than the open model); the bound leaves room for
-// other machines and library versions.
-constexpr double errorRateBound = 0.35;
+// Bounds with room for other machines and library versions over what was measured
+// here (service/README.md): Moonshine base 0 to 11 % on the sentences, 4 % on the
+// minute and 5 % on the recordings; pocketsphinx 20 % and 23 % with its open
+// language model.
+struct Bounds {
+    double synthetic;
+    double recorded;
+};
+Bounds boundsFor(const std::string& engine) {
+    if (engine == "moonshine-base" || engine == "moonshine-tiny")
+        return {0.12, 0.12};
+    return {0.35, 0.35};
+}
 
 using Recordings = std::vector<std::pair<std::string, std::string>>;
 
@@ -27,6 +40,19 @@ protected:
     static void SetUpTestSuite() {
         service = std::make_unique<ServiceProcess>(
             std::vector<std::string>{"--workers", "2", "--queue", "32"});
+        httplib::Client client("127.0.0.1", service->port());
+        const auto health = client.Get("/healthz");
+        ASSERT_TRUE(health);
+        engine = QJsonDocument::fromJson(QByteArray::fromStdString(health->body))
+                     .object()
+                     .value("engine")
+                     .toString()
+                     .toStdString();
+        // Where the Moonshine files are installed, the default must be Moonshine.
+        if (std::filesystem::exists(ServiceOptions::defaultMoonshineDir() +
+                                    "/moonshine-base-0.1.10/encoder_model.onnx")) {
+            EXPECT_EQ(engine, "moonshine-base");
+        }
     }
     static void TearDownTestSuite() { service.reset(); }
 
@@ -60,15 +86,25 @@ protected:
     }
 
     static std::unique_ptr<ServiceProcess> service;
+    static std::string engine;
 };
 
 std::unique_ptr<ServiceProcess> ServiceRecognitionTest::service;
+std::string ServiceRecognitionTest::engine;
 
 TEST_F(ServiceRecognitionTest, SyntheticSpeechIsRecognisedWithinTheBound) {
     Recordings files;
     for (std::size_t i = 0; i < SharedMedia::sentences().size(); ++i)
         files.emplace_back(SharedMedia::sentenceFile(i), SharedMedia::sentences()[i]);
-    expectErrorRate(files, errorRateBound);
+    expectErrorRate(files, boundsFor(engine).synthetic);
+}
+
+TEST_F(ServiceRecognitionTest, AMinuteWithPausesKeepsItsSentencesInOrder) {
+    std::string said;
+    for (const auto& sentence : SharedMedia::minuteOfSentences())
+        said += sentence + " ";
+    // The edit distance counts a sentence out of place as its words missing twice.
+    expectErrorRate({{SharedMedia::minuteFile(), said}}, boundsFor(engine).synthetic);
 }
 
 TEST_F(ServiceRecognitionTest, RecordedSpeechIsRecognisedWithinTheBound) {
@@ -78,11 +114,22 @@ TEST_F(ServiceRecognitionTest, RecordedSpeechIsRecognisedWithinTheBound) {
                                reference.wavPath, "recorded" + std::to_string(files.size())),
                            reference.transcript);
     ASSERT_GE(files.size(), 10u);
-    expectErrorRate(files, errorRateBound);
+    expectErrorRate(files, boundsFor(engine).recorded);
 }
 
-TEST_F(ServiceRecognitionTest, SilenceIsAnEmptyTranscriptWithTheOpenModelToo) {
-    expectErrorRate({{SharedMedia::silenceFile(), ""}}, 0.0);
+TEST_F(ServiceRecognitionTest, SilenceAndNoiseGiveNoWords) {
+    expectErrorRate({{SharedMedia::silenceFile(), ""},
+                     {SharedMedia::media().testSound("white-noise", 3, "white"), ""},
+                     {SharedMedia::media().testSound("pink-noise", 3, "pink"), ""}},
+                    0.0);
+}
+
+TEST(ServiceEngine, PocketsphinxServesWhenMoonshineIsNotInstalled) {
+    ServiceProcess service({"--moonshine-dir", SharedMedia::media().folder()});
+    httplib::Client client("127.0.0.1", service.port());
+    const auto health = client.Get("/healthz");
+    ASSERT_TRUE(health);
+    EXPECT_NE(health->body.find("\"engine\":\"pocketsphinx\""), std::string::npos) << health->body;
 }
 
 } // namespace

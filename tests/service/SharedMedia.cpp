@@ -124,11 +124,27 @@ std::string TestMedia::encodeWav(const std::string& wavPath, const std::string& 
 }
 
 std::string TestMedia::silence(double seconds, const std::string& name) {
+    return testSound("silence", seconds, name);
+}
+
+std::string TestMedia::testSound(const std::string& wave, double seconds, const std::string& name) {
     const std::string target = m_folder + "/" + name + ".m4a";
-    gstLaunch("audiotestsrc wave=silence num-buffers=" + std::to_string(int(seconds * 10)) +
+    gstLaunch("audiotestsrc volume=0.3 wave=" + wave +
+                  " num-buffers=" + std::to_string(int(seconds * 10)) +
                   " samplesperbuffer=" + std::to_string(sampleRateHz / 10) + encoder,
               target);
     return target;
+}
+
+std::string TestMedia::speechWithPauses(const std::vector<std::string>& sentences, int pauseMs,
+                                        const std::string& name) {
+    std::string markup = "<speak>";
+    for (const auto& sentence : sentences)
+        markup += sentence + "<break time=\"" + std::to_string(pauseMs) + "ms\"/>";
+    const std::string wav = m_folder + "/" + name + ".wav";
+    runTool({"espeak-ng", "-m", "-v", voice, "-s", std::to_string(wordsPerMinute), "-w", wav,
+             markup + "</speak>"});
+    return encodeWav(wav, name);
 }
 
 std::string TestMedia::videoOnly(const std::string& name) {
@@ -211,6 +227,35 @@ std::string SharedMedia::grammarFile() {
 std::string SharedMedia::silenceFile() {
     std::lock_guard lock(guard);
     static const std::string path = media().silence(silenceSeconds, "silence");
+    return path;
+}
+
+const std::vector<std::string>& SharedMedia::minuteOfSentences() {
+    static const std::vector<std::string> list = [] {
+        std::vector<std::string> all = sentences();
+        for (const char* more : {
+                 "the train leaves at seven so we should hurry",
+                 "my sister bought a new car last week",
+                 "remember to water the plants while I am away",
+                 "the children played in the garden all afternoon",
+                 "please book a table for four at the restaurant",
+                 "I will send you the documents by email tonight",
+                 "the museum is closed on mondays and holidays",
+                 "he forgot his umbrella and got wet in the rain",
+                 "our team won the game by two points",
+                 "could you turn the music down a little",
+                 "the bakery on the corner sells fresh bread",
+                 "we are planning a trip to the mountains in july",
+             })
+            all.emplace_back(more);
+        return all;
+    }();
+    return list;
+}
+
+std::string SharedMedia::minuteFile() {
+    std::lock_guard lock(guard);
+    static const std::string path = media().speechWithPauses(minuteOfSentences(), 600, "minute");
     return path;
 }
 

@@ -26,6 +26,11 @@ public:
     std::string encodeWav(const std::string& wavPath, const std::string& name,
                           bool indexFirst = false);
     std::string silence(double seconds, const std::string& name);
+    // A sound of GStreamer's test source: "silence", "white-noise", "pink-noise".
+    std::string testSound(const std::string& wave, double seconds, const std::string& name);
+    // The sentences spoken one after another, with a pause of `pauseMs` between.
+    std::string speechWithPauses(const std::vector<std::string>& sentences, int pauseMs,
+                                 const std::string& name);
     std::string videoOnly(const std::string& name);
     // The output of a gst-launch pipeline ending in a muxer.
     std::string launch(const std::string& pipeline, const std::string& name);
@@ -59,6 +64,11 @@ std::string grammarFile();
 
 // Two seconds of silence.
 std::string silenceFile();
+
+// Everyday sentences spoken one after another with short pauses: a minute of
+// speech.
+const std::vector<std::string>& minuteOfSentences();
+std::string minuteFile();
 
 // Recordings no decoder should accept, each named for test messages: random bytes,
 // random bytes behind an MPEG-4 file-type box, a file cut in half, a video without

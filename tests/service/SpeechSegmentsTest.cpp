@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -48,6 +49,34 @@ TEST(SpeechSegments, PiecesStayBoundedWithoutAnyQuiet) {
     }
     EXPECT_LE(samples.size() - start,
               SpeechSegments::segmentSamples + SpeechSegments::searchSamples);
+}
+
+TEST(SpeechSegments, OnlyLoudSoundThatComesAndGoesIsSpeech) {
+    auto scaled = [](std::vector<std::int16_t> samples, double factor) {
+        for (auto& sample : samples)
+            sample = static_cast<std::int16_t>(sample * factor);
+        return samples;
+    };
+    std::vector<std::int16_t> noise(5 * rate);
+    std::srand(7);
+    for (auto& sample : noise)
+        sample = static_cast<std::int16_t>(std::rand() % 16001 - 8000);
+    const auto syllables = toneWithGaps(5, {0.5, 1.5, 2.5, 3.5, 4.5});
+    const struct {
+        const char* what;
+        std::vector<std::int16_t> samples;
+        bool speech;
+    } cases[] = {
+        {"syllables", syllables, true},
+        {"syllables below the speech level", scaled(syllables, 0.03), false},
+        {"silence", std::vector<std::int16_t>(5 * rate), false},
+        {"a steady tone", toneWithGaps(5, {}), false},
+        {"steady noise", noise, false},
+        {"less than a window", std::vector<std::int16_t>(10, 8000), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeechSegments::hasSpeech(c.samples.data(), c.samples.size()), c.speech)
+            << c.what;
 }
 
 } // namespace
