@@ -2,12 +2,16 @@
 // chosen in one place below, so another platform's backend is a local change.
 #include "ReradazIzavo.h"
 
+#include "AccessibilitySettings.h"
 #include "AccessibilityStatus.h"
+#include "AutostartEntry.h"
 #include "ClipboardPasteboard.h"
 #include "FileUserDefaults.h"
 #include "GStreamerRecorder.h"
+#include "GlobalShortcut.h"
 #include "LogindSleepNotifier.h"
 #include "MicrophoneAccess.h"
+#include "MicrophoneKey.h"
 #include "PasteTarget.h"
 #include "QtTimerSource.h"
 #include "TranscriptionClient.h"
@@ -62,5 +66,21 @@ ReradazIzavo::Collaborators ReradazIzavo::Collaborators::withDefaults() && {
         c.timers = std::make_shared<QtTimerSource>();
     if (!c.defaults)
         c.defaults = defaultUserDefaults();
+    if (!c.shortcut)
+        c.shortcut = std::make_shared<GlobalShortcut>();
+    // The remapping keeps its ownership record beside the other settings; the
+    // controller holds that store for longer than the remapping.
+    if (!c.microphoneKey)
+        c.microphoneKey = std::make_shared<MicrophoneKey>(*c.defaults);
+    if (!c.loginItem)
+        c.loginItem = std::make_shared<AutostartEntry>();
+    if (!c.promptForAccessibility)
+        c.promptForAccessibility = [] { return AccessibilityStatus::setEnabled(true); };
+    if (!c.openAccessibilitySettings)
+        c.openAccessibilitySettings = &AccessibilitySettings::open;
+    if (!c.startWatchingFocus)
+        c.startWatchingFocus = [] { PasteTarget::startWatchingFocus(); };
+    if (!c.stopWatchingFocus)
+        c.stopWatchingFocus = &PasteTarget::stopWatchingFocus;
     return c;
 }

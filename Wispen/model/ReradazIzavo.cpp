@@ -2,6 +2,7 @@
 #include "ReradazIzavo.h"
 
 #include "LocalizedError.h"
+#include "LoginItem.h"
 #include "Pasteboard.h"
 #include "QueuedCall.h"
 #include "SleepNotifier.h"
@@ -11,10 +12,6 @@
 #include "UserDefaults.h"
 
 namespace {
-
-const QString microphoneEnabledKey = QStringLiteral("microphoneEnabled");
-const QString holdToTalkKey = QStringLiteral("holdToTalk");
-const QString autoPasteKey = QStringLiteral("autoPaste");
 
 // A switch that is on unless a Boolean false is stored: values of another type are
 // ignored, as a damaged store must not turn features off.
@@ -41,10 +38,17 @@ ReradazIzavo::ReradazIzavo(Collaborators collaborators, QObject* parent)
     m_defaults = std::move(c.defaults);
     m_shortcut = std::move(c.shortcut);
     m_microphoneKey = std::move(c.microphoneKey);
+    m_loginItem = std::move(c.loginItem);
+    m_promptForAccessibility = std::move(c.promptForAccessibility);
+    m_openAccessibilitySettings = std::move(c.openAccessibilitySettings);
+    m_startWatchingFocus = std::move(c.startWatchingFocus);
+    m_stopWatchingFocus = std::move(c.stopWatchingFocus);
+    m_serviceAddress = std::move(c.serviceAddress);
 
     m_microphoneEnabled = m_defaults->boolValue(microphoneEnabledKey);
     m_holdToTalk = storedSwitch(*m_defaults, holdToTalkKey);
     m_autoPaste = storedSwitch(*m_defaults, autoPasteKey);
+    m_launchAtLogin = m_loginItem->isEnabled();
     m_clipboardCount = m_pasteboard->changeCount();
     m_accessibilityGranted = m_accessibilityTrust();
 

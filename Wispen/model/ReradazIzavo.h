@@ -10,11 +10,13 @@
 #include <QString>
 #include <QUuid>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class LoginItem;
 class MicrophoneKeyControl;
 class Pasteboard;
 class PendingTranscription;
@@ -65,15 +67,35 @@ public:
         std::shared_ptr<SleepNotifier> sleepNotifier;
         std::shared_ptr<TimerSource> timers;
         std::shared_ptr<UserDefaults> defaults;
-        // The trigger keys and the microphone-key remapping; driven by the lifecycle
-        // (start, shutdown, settings), absent until it is wired.
+        // The trigger keys and the microphone-key remapping, driven only by start(),
+        // setMicrophone() and shutdown().
         std::shared_ptr<ShortcutTrigger> shortcut;
         std::shared_ptr<MicrophoneKeyControl> microphoneKey;
+        std::shared_ptr<LoginItem> loginItem;
+        // Asks for accessibility the way the desktop prompts for it (on Linux: switches
+        // AT-SPI on); answers whether it is on afterwards.
+        std::function<bool()> promptForAccessibility;
+        // Opens the desktop's accessibility settings; does nothing where none is known.
+        std::function<void()> openAccessibilitySettings;
+        // Follow the desktop's focus from start() to shutdown(), so the first dictation
+        // already knows which field to paste into.
+        std::function<void()> startWatchingFocus;
+        std::function<void()> stopWatchingFocus;
+        // The transcription service chosen for this run (--service-url); it wins over
+        // the stored "serviceURL".
+        std::optional<QString> serviceAddress;
 
         // The same collaborators with every empty member set to its Linux default.
         // The default pasteboard needs a QGuiApplication.
         Collaborators withDefaults() &&;
     };
+
+    // The stored settings' keys.
+    static inline const QString microphoneEnabledKey = QStringLiteral("microphoneEnabled");
+    static inline const QString holdToTalkKey = QStringLiteral("holdToTalk");
+    static inline const QString autoPasteKey = QStringLiteral("autoPaste");
+    // A string; absent means the bundled service.
+    static inline const QString serviceURLKey = QStringLiteral("serviceURL");
 
     static constexpr std::chrono::milliseconds meterInterval{100};
     // Average power at or below which the level is 0.
@@ -82,7 +104,13 @@ public:
     static constexpr double maximumDurationSeconds = TranscriptionContract::maximumDuration;
     static constexpr double minimumDurationSeconds = 0.3;
 
+    // The accessibility poll's default period while the settings window is open.
+    static constexpr std::uint64_t permissionPollNanoseconds = 1'000'000'000;
+
+    // Reads the stored settings and asks for the accessibility state; registers
+    // nothing with the system (that is start()'s work).
     explicit ReradazIzavo(Collaborators collaborators = {}, QObject* parent = nullptr);
+    // Releases its members only: shutdown() is what stops keys, sleep and focus watching.
     ~ReradazIzavo() override;
 
     QString status() const { return m_status; }
@@ -126,16 +154,29 @@ public:
     // duration is long enough to upload.
     bool acceptRecordingDuration(double seconds);
 
-    // Settings and permissions, as the settings window changes them.
-    // Reads the accessibility permission again.
+    // Called once after launch: registers Control+Alt+Space, re-applies the microphone
+    // key (or removes a remapping an earlier run left behind), listens for sleep,
+    // follows the focus and applies the service address. Failures are shown as
+    // "Needs attention"; the rest of start() proceeds.
+    void start();
+    // Reads the accessibility state again.
     void refreshPermissions();
-    // Asks for the accessibility permission when it is missing.
+    // Polls the accessibility state every interval on the main thread until stopped;
+    // a second call replaces the running poll, so there is only ever one.
+    void startPermissionMonitoring(std::uint64_t intervalNanoseconds = permissionPollNanoseconds);
+    void stopPermissionMonitoring();
+    // The settings window's accessibility button: switches accessibility on where the
+    // desktop lets us, otherwise opens the desktop's accessibility settings.
     void requestAccessibility();
-    // Turns the microphone key on or off; on failure the setting stays as it was and
-    // the error is shown. Does nothing during a dictation.
+    // The microphone-key switch. Ignored during a dictation; on failure the setting
+    // and its stored value stay as they were and the error is shown.
     void setMicrophone(bool enabled);
-    // Registers or removes the login item; launchAtLogin then shows the outcome.
+    // The launch-at-login switch, applied to the desktop's autostart entry.
     void setLaunchAtLogin(bool enabled);
+    // Discards any dictation and restores the keyboard; only when that worked, stops
+    // polling, the keys, the client, sleep and focus watching and answers true.
+    // False leaves everything running, with the error shown.
+    bool shutdown();
 
     // The meter's level for an average power in dB: 0 at the floor and below (and
     // for a reading that is not a number), 1 at full scale.
@@ -165,6 +206,12 @@ private:
     void microphoneAnswered(const QUuid& id, bool granted);
     void sleepReset();
 
+    // Lifecycle.
+    void applyServiceAddress();
+    void setMicrophoneEnabled(bool enabled);
+    void setLaunchAtLoginValue(bool enabled);
+    void setAccessibilityGranted(bool granted);
+
     // Recording.
     void record();
     void startRecorder();
@@ -189,8 +236,6 @@ private:
     void setSeconds(int seconds);
     void setLastTranscript(const QString& transcript);
     void setPasteHint(std::optional<QString> hint);
-    void setMicrophoneEnabled(bool enabled);
-    void setAccessibilityGranted(bool granted);
 
     // Published.
     QString m_status;
@@ -218,6 +263,16 @@ private:
     std::shared_ptr<UserDefaults> m_defaults;
     std::shared_ptr<ShortcutTrigger> m_shortcut;
     std::shared_ptr<MicrophoneKeyControl> m_microphoneKey;
+    std::shared_ptr<LoginItem> m_loginItem;
+    std::function<bool()> m_promptForAccessibility;
+    std::function<void()> m_openAccessibilitySettings;
+    std::function<void()> m_startWatchingFocus;
+    std::function<void()> m_stopWatchingFocus;
+    std::optional<QString> m_serviceAddress;
+
+    // Lifecycle.
+    std::unique_ptr<TimerSource::Handle> m_permissionMonitor;
+    bool m_sleepObserved = false;
 
     // One dictation.
     RecordingSession m_session;

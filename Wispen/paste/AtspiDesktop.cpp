@@ -60,8 +60,14 @@ AtspiDesktop::AtspiDesktop() {
 }
 
 AtspiDesktop::~AtspiDesktop() {
+    stopFollowingFocus();
+}
+
+void AtspiDesktop::stopFollowingFocus() {
     if (listener_)
         atspi_event_listener_deregister(listener_.get(), focusEvent, nullptr);
+    listener_ = {};
+    latestFocus_ = {};
 }
 
 void AtspiDesktop::onFocusEvent(AtspiEvent* event, void* self) {

@@ -33,6 +33,9 @@ public:
     // False when the accessibility bus could not be joined.
     bool isConnected() const { return connected_; }
 
+    // Stops listening to focus events; focused() then relies on its search.
+    void stopFollowingFocus();
+
     // The focused element of process `pid`: the one the latest focus event named while
     // it still has the focus and belongs to `pid`, otherwise one found by a bounded
     // search of that application; null when neither finds one.

@@ -16,6 +16,9 @@ public:
     // QGuiApplication; from then on it follows the focus.
     static std::shared_ptr<LinuxFieldAccess> shared();
 
+    // Stops following the focus events; never fails.
+    void stopWatchingFocus() { accessibility_.stopFollowingFocus(); }
+
     bool isTrusted() override;
     std::optional<FrontmostApplication> frontmostApplication() override;
     qint64 ownProcessId() const override;

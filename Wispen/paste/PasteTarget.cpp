@@ -86,6 +86,10 @@ bool PasteTarget::startWatchingFocus() {
     return desktop()->isTrusted();
 }
 
+void PasteTarget::stopWatchingFocus() {
+    LinuxFieldAccess::shared()->stopWatchingFocus();
+}
+
 bool PasteTarget::isStillFocused() const {
     if (!access_->isTrusted())
         return false;

@@ -68,6 +68,8 @@ public:
     // focused field; capture starts it otherwise. Call it after the QGuiApplication exists.
     // False when accessibility is unreachable or switched off.
     static bool startWatchingFocus();
+    // Stops following the focus; a later capture finds the field by a bounded search.
+    static void stopWatchingFocus();
 
     // True when the captured field is still focused and unchanged; false at the first
     // difference or unreadable detail.

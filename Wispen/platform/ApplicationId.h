@@ -5,5 +5,7 @@
 namespace ApplicationId {
 
 inline constexpr const char* id = WISPEN_APPLICATION_ID;
+// The name the desktop shows for it.
+inline constexpr const char* displayName = "Wispen Rezuraz";
 
 } // namespace ApplicationId

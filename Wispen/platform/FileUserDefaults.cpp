@@ -9,6 +9,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A settings file larger than this is not settings; it is set aside unread.
@@ -64,7 +66,10 @@ void FileUserDefaults::load() {
 
 void FileUserDefaults::write() {
     m_lastWriteSucceeded = false;
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
+    // The settings are the user's alone (they name the service used and what was
+    // done to the keyboard): the folder is 0700 and the file 0600, whatever the umask.
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QDir().mkpath(folder) || ::chmod(QFile::encodeName(folder).constData(), 0700) != 0)
         return;
     if (m_setAside && QFile::exists(m_path)) {
         const QString aside =
@@ -75,7 +80,8 @@ void FileUserDefaults::write() {
     }
     m_setAside = false;
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     file.write(
         QJsonDocument(QJsonObject::fromVariantMap(m_values)).toJson(QJsonDocument::Indented));

@@ -1,15 +1,13 @@
-// The application: the dictation controller with its Linux collaborators, the
-// trigger keys and the tray icon.
+// The application: the dictation controller with its Linux collaborators and the
+// tray icon. The controller starts and stops everything it uses itself.
 
 #include "BrandIcon.h"
 #include "BundledService.h"
 #include "GStreamerRecorder.h"
-#include "GlobalShortcut.h"
-#include "LogindSleepNotifier.h"
-#include "PasteTarget.h"
 #include "RecordingFolders.h"
 #include "ReradazIzavo.h"
 #include "ServiceAddress.h"
+#include "ShutdownRequests.h"
 #include "SingleInstance.h"
 #include "StatusTray.h"
 #include "ZedazidEdize.h"
@@ -17,7 +15,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QPointer>
 #include <QTextStream>
 #include <QThreadPool>
 
@@ -41,8 +38,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serviceUrl(
         QStringLiteral("service-url"),
-        QStringLiteral("Transcription service to use (https, or http on this machine). "
-                       "Default: %1.")
+        QStringLiteral("Transcription service for this run (https, or http on this machine). "
+                       "Default: the serviceURL setting, else %1.")
             .arg(QLatin1String(ServiceAddress::defaultBaseUrl)),
         QStringLiteral("url"));
     const QCommandLineOption showSettings(QStringLiteral("show-settings"),
@@ -78,13 +75,16 @@ int main(int argc, char* argv[]) {
     if (instance.claim(parser.isSet(showSettings)) == SingleInstance::Claim::another)
         return 0;
 
+    // A bad address on the command line is the caller's mistake: say so and stop.
+    ReradazIzavo::Collaborators collaborators;
     if (parser.isSet(serviceUrl)) {
         try {
-            ServiceAddress::configure(parser.value(serviceUrl));
+            ServiceAddress::accept(parser.value(serviceUrl));
         } catch (const ZedazidEdize& error) {
             QTextStream(stderr) << error.errorDescription().value_or(QString()) << '\n';
             return 2;
         }
+        collaborators.serviceAddress = parser.value(serviceUrl);
     }
 
     // Recordings of earlier runs that were killed before they could remove them.
@@ -94,30 +94,8 @@ int main(int argc, char* argv[]) {
     // main thread, so that the first dictation does not lose its first word.
     QThreadPool::globalInstance()->start(preloadGStreamerRecorder);
 
-    auto shortcut = std::make_shared<GlobalShortcut>();
-    auto sleepNotifier = std::make_shared<LogindSleepNotifier>();
-    ReradazIzavo::Collaborators collaborators;
-    collaborators.shortcut = shortcut;
-    collaborators.sleepNotifier = sleepNotifier;
-    ReradazIzavo model(std::move(collaborators).withDefaults());
-
-    // Follow the desktop's focus from the start, so the first dictation already
-    // knows which field to paste into. Without accessibility, capture says why.
-    PasteTarget::startWatchingFocus();
-    sleepNotifier->start();
-
-    // The trigger keys go straight to the controller; a key that cannot be
-    // registered is shown, and the tray's Record command still works.
-    QPointer<ReradazIzavo> weakModel(&model);
-    shortcut->onKey = [weakModel](bool down) {
-        if (weakModel)
-            weakModel->key(down);
-    };
-    try {
-        shortcut->start();
-    } catch (const std::exception& error) {
-        model.report(error);
-    }
+    ReradazIzavo model(std::move(collaborators));
+    model.start();
 
     // The bundled service starts when a dictation needs it, so its model loads while
     // the user speaks, and ends itself when it has been idle for long.
@@ -127,15 +105,24 @@ int main(int argc, char* argv[]) {
             model.phase() != ReradazIzavo::Phase::failed)
             service.ensureRunning();
     });
+    // Quit is refused while the keyboard cannot be restored; the model says why.
+    const auto shutdown = [&] {
+        if (!model.shutdown())
+            return false;
+        service.stop();
+        return true;
+    };
+
+    // Logout, kill and Ctrl+C end the application through the same shutdown as
+    // Quit, without asking.
+    ShutdownRequests requests(shutdown);
+    requests.install();
 
     StatusTray tray(model);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &tray, &StatusTray::reopen);
     QObject::connect(&tray, &StatusTray::quitRequested, &app, [&] {
-        service.stop();
-        model.cancel();
-        shortcut->stop();
-        sleepNotifier->stop();
-        QApplication::quit();
+        if (shutdown())
+            QApplication::quit();
     });
     return app.exec();
 }

@@ -2,10 +2,12 @@
 # One dictation end to end, as a user makes it: the application and the bundled
 # service run for real inside the private desktop; a Qt window with a text field
 # has the focus; Control+Alt+Space is held while a voice speaks into the virtual
-# microphone, then released; the transcript must appear in that field.
-#   dictation.sh WISPEN SERVICE QT_FIELDS READ_FIELD
+# microphone, then released; the transcript must appear in that field. Then
+# SIGTERM, as at logout, ends wispen through its shutdown: status 0 (the signal's
+# default action would not give it) and Control+Alt+Space free for GRABBER.
+#   dictation.sh WISPEN SERVICE QT_FIELDS READ_FIELD GRABBER
 set -euo pipefail
-wispen=$1 service=$2 fields=$3 read_field=$4
+wispen=$1 service=$2 fields=$3 read_field=$4 grabber=$5
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -37,6 +39,7 @@ fields_pid=$!
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 "$wispen" --service-url "$url" >"$work/wispen.log" 2>&1 &
 pids+=($!)
+wispen_pid=$!
 
 within 60 curl -fs "$url/healthz" || fail "the service did not answer"
 within 20 grep -q '^ready' "$work/fields.log" || fail "the text field window did not appear"
@@ -75,3 +78,7 @@ for word in "${expected[@]}"; do
     fi
 done
 [ "$found" -ge 6 ] || fail "only $found of ${#expected[@]} words arrived in order: \"$text\""
+
+kill -TERM "$wispen_pid"
+wait "$wispen_pid" || fail "wispen ended with status $? on SIGTERM"
+"$grabber" space </dev/null >/dev/null || fail "Ctrl+Alt+Space is still held"

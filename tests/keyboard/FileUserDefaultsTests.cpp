@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -73,3 +74,19 @@ TEST(FileUserDefaults, KeepsValuesInMemoryWhenTheFolderCannotBeWritten) {
 }
 
 } // namespace
+
+TEST(FileUserDefaults, KeepsTheSettingsToTheUserWhateverTheUmask) {
+    for (const mode_t mask : {mode_t(0277), mode_t(0)}) {
+        QTemporaryDir dir; // the user's configuration folder exists; ours is made here
+        const QString path = dir.filePath("wispen-rezuraz/settings.json");
+        const mode_t previous = ::umask(mask);
+        FileUserDefaults(path).setValue("holdToTalk", true);
+        ::umask(previous);
+        struct stat file {
+        }, folder{};
+        ::stat(QFile::encodeName(path).constData(), &file);
+        ::stat(QFile::encodeName(dir.filePath("wispen-rezuraz")).constData(), &folder);
+        EXPECT_EQ(file.st_mode & 0777, 0600u) << mask;
+        EXPECT_EQ(folder.st_mode & 0777, 0700u) << mask;
+    }
+}

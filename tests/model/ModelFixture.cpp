@@ -43,15 +43,22 @@ void ModelTest::build() {
             desk->waiting.push_back(std::move(done));
     };
     c.accessibilityTrust = [this] { return trusted; };
+    c.promptForAccessibility = [this] { return ++prompts, promptGrants; };
+    c.openAccessibilitySettings = [this] { ++settingsPanesOpened; };
+    c.startWatchingFocus = [this] { ++focusWatchers; };
+    c.stopWatchingFocus = [this] { --focusWatchers; };
+    c.shortcut = shortcut ? shortcut : keyboard;
+    c.microphoneKey = microphoneKey ? microphoneKey : keyboard;
+    c.loginItem = loginItem;
+    c.serviceAddress = serviceAddress;
     c.recorderFactory =
         realRecorderFactory ? realRecorderFactory : scriptedRecorderFactory(recorder);
     c.pasteTargetCapture = scriptedCapture(capture);
     c.sleepNotifier = sleep;
     c.timers = realTimers ? realTimers : timers;
     c.defaults = defaults;
-    c.shortcut = shortcut;
-    c.microphoneKey = microphoneKey;
     model.reset();
+    focusWatchers = 0;
     model = std::make_unique<ReradazIzavo>(std::move(c));
     statuses.clear();
     model->onChange = [this] { statuses << model->status(); };

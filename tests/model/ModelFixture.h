@@ -54,10 +54,14 @@ protected:
     std::shared_ptr<ManualSleepNotifier> sleep = std::make_shared<ManualSleepNotifier>();
     std::shared_ptr<ManualTimerSource> timers = std::make_shared<ManualTimerSource>();
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
-    // The trigger keys and the microphone key; absent unless a test sets them.
-    std::shared_ptr<ShortcutTrigger> shortcut;
+    std::shared_ptr<ScriptedKeyboard> keyboard = std::make_shared<ScriptedKeyboard>();
+    // When set before build(), replace the scripted keys.
     std::shared_ptr<MicrophoneKeyControl> microphoneKey;
-    bool trusted = true;
+    std::shared_ptr<ShortcutTrigger> shortcut;
+    std::shared_ptr<ScriptedLoginItem> loginItem = std::make_shared<ScriptedLoginItem>();
+    std::optional<QString> serviceAddress;
+    bool trusted = true, promptGrants = false;
+    int prompts = 0, settingsPanesOpened = 0, focusWatchers = 0;
     std::unique_ptr<ReradazIzavo> model;
     QStringList statuses; // every status the update step showed, in order
 };

@@ -4,12 +4,17 @@
 // counts what happened to it.
 #include "AudioRecorder.h"
 #include "CapturedField.h"
+#include "LoginItem.h"
+#include "MicrophoneKeyControl.h"
 #include "Pasteboard.h"
+#include "ShortcutTrigger.h"
 #include "SleepNotifier.h"
 #include "TimerSource.h"
 #include "Transcriber.h"
+#include "ZedazidEdize.h"
 
 #include <QFile>
+#include <QStringList>
 #include <map>
 #include <vector>
 
@@ -175,4 +180,42 @@ struct ManualSleepNotifier final : SleepNotifier {
             onWillSleep();
     }
     bool listening = false;
+};
+
+// The trigger keys and the microphone-key remapping in one: each call is logged in
+// order ("start", "enableMicrophone", "enable", ...), `watch` sees it first, and the
+// calls named in `failing` throw "<name> failed.".
+struct ScriptedKeyboard final : ShortcutTrigger, MicrophoneKeyControl {
+    QStringList journal, failing;
+    bool reserved = false, remapped = false, started = false;
+    std::function<void()> watch;
+    void call(const char* name, bool& flag, bool value) {
+        journal << QLatin1String(name);
+        if (watch)
+            watch();
+        if (failing.contains(QLatin1String(name)))
+            throw ZedazidEdize::message(QLatin1String(name) + QStringLiteral(" failed."));
+        flag = value;
+    }
+    void start() override { call("start", started, true); }
+    void enableMicrophone() override { call("enableMicrophone", reserved, true); }
+    void disableMicrophone() override { call("disableMicrophone", reserved, false); }
+    void stop() override { call("stop", started, false), reserved = false; }
+    void enable() override { call("enable", remapped, true); }
+    void disable() override { call("disable", remapped, false); }
+    bool ownsMapping() const override { return remapped; }
+};
+
+// A login item that the desktop may refuse to write or leave disabled.
+struct ScriptedLoginItem final : LoginItem {
+    bool isEnabled() const override { return registered && !overridden; }
+    void setRegistered(bool on) override {
+        if (failure)
+            throw ZedazidEdize::message(*failure);
+        registered = on;
+    }
+    void openSettings() override { ++settingsOpened; }
+    bool registered = false, overridden = false;
+    std::optional<QString> failure;
+    int settingsOpened = 0;
 };
