@@ -295,6 +295,7 @@ TEST_F(Views, SwitchesCallTheSettersAndShowTheOutcome) {
                   fails ? StatusText::needsAttention : StatusText::microphoneKeyEnabled);
     }
     EXPECT_EQ(keys->calls, 3);
+    loginItem->overridden = true; // written, but the desktop does not start it
     find<SwitchControl>(&view, "open-at-login")->click();
     EXPECT_FALSE(find<SwitchControl>(&view, "open-at-login")->isChecked());
     find<SwitchControl>(&view, "auto-paste")->click();
