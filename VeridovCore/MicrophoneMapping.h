@@ -7,7 +7,7 @@
 #include <QtGlobal>
 #include <optional>
 
-// The pure rules for sending the keyboard's microphone (dictation) key to F20
+// The pure rules for sending the keyboard's microphone (dictation) key to F19
 // through a keyboard's mapping list: the usages involved, how our entry joins a
 // list without disturbing other mappings, and how a stored list is read back.
 // A usage packs a HID usage page (upper 32 bits) and a usage (lower 32 bits).
@@ -33,8 +33,10 @@ inline constexpr quint64 source = 0xC000000CFull;
 inline constexpr quint64 keyboardF5 = 0x70000003Eull;
 // Keyboard page, F15: where older versions sent the microphone key.
 inline constexpr quint64 legacyDestination = 0x70000006Aull;
-// Keyboard page, F20: where the microphone key is sent, and what the shortcut listens for.
-inline constexpr quint64 destination = 0x70000006Full;
+// Keyboard page, F19: where the microphone key is sent, and what the shortcut listens for.
+// Stock X keymaps give F19's key code no keysym, so no desktop binds it; F20, the
+// neighbour, is the microphone-mute key there.
+inline constexpr quint64 destination = 0x70000006Eull;
 
 // Our entry for a source; without an argument, the microphone key's.
 constexpr Entry entry(quint64 forSource = source) {

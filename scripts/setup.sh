@@ -19,6 +19,8 @@ packages=(
   libatspi2.0-dev libglib2.0-dev at-spi2-core dbus dbus-x11
   xvfb openbox trayer xdotool x11-utils xterm imagemagick
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 libgtk-3-0
+  # the desktops' stock shortcut defaults the microphone key is checked against
+  gsettings-desktop-schemas gnome-settings-daemon-common mutter-common gnome-shell-common
   # sound server and a voice for test speech
   pulseaudio pulseaudio-utils espeak-ng sox
   # the bundled transcription service

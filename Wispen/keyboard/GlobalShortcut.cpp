@@ -1,5 +1,7 @@
 #include "GlobalShortcut.h"
 
+#include "HIDUsages.h"
+#include "MicrophoneMapping.h"
 #include "SystemShortcutsReader.h"
 #include "ZedazidEdize.h"
 
@@ -9,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <linux/input-event-codes.h>
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -23,13 +24,14 @@ namespace {
 
 // The evdev and libinput drivers report a kernel key code plus this offset.
 constexpr int xKeyCodeOffset = 8;
-constexpr int microphoneKernelCode = KEY_F20;
+// The key the microphone key is remapped to, as the kernel reports it.
+const int microphoneKernelCode = int(*HIDUsages::defaultKeyCode(MicrophoneMapping::destination));
 
 constexpr std::uint32_t keysymSpace = 0x0020;
 constexpr std::uint32_t keysymAltL = 0xffe9;
 constexpr std::uint32_t keysymAltR = 0xffea;
 constexpr std::uint32_t keysymNumLock = 0xff7f;
-constexpr std::uint32_t keysymF20 = 0xffd1;
+constexpr std::uint32_t keysymF19 = 0xffd0;
 constexpr int keysymColumns = 4;
 
 // Modifiers and pointer buttons share the event state; only the eight
@@ -151,6 +153,7 @@ void GlobalShortcut::start() {
     if (!m_handlerInstalled)
         install();
     if (!m_fallback) {
+        m_fallbackLost = false;
         m_fallback = grabFallback();
         if (!m_fallback)
             throw ZedazidEdize::message(QString::fromUtf8(fallbackInUseMessage));
@@ -160,8 +163,9 @@ void GlobalShortcut::start() {
 void GlobalShortcut::enableMicrophone() {
     if (m_microphone)
         return;
+    m_microphoneLost = false;
     const std::vector<SystemShortcuts::Entry> entries = m_systemShortcuts->list();
-    std::vector<std::uint32_t> keysyms{keysymF20};
+    std::vector<std::uint32_t> keysyms{keysymF19};
     if (const std::optional<std::uint8_t> keyCode = microphoneKeyCode()) {
         for (std::uint32_t keysym : keysymsOf(*keyCode))
             keysyms.push_back(keysym);
@@ -185,11 +189,14 @@ void GlobalShortcut::disableMicrophone() {
             xcb_ungrab_keyboard(m_connection, XCB_CURRENT_TIME);
     }
     ungrab(m_microphone);
+    m_microphoneLost = false;
 }
 
 void GlobalShortcut::stop() {
     const bool wasHeld = m_heldKey.has_value();
     m_heldKey.reset();
+    m_fallbackLost = false;
+    m_microphoneLost = false;
     ungrab(m_microphone);
     ungrab(m_fallback);
     m_regrabTimer.stop();
@@ -337,15 +344,25 @@ void GlobalShortcut::regrab() {
     const Layout layout = readLayout(m_connection);
     const bool locksChanged = layout.numLockMask != m_numLockMask;
     m_numLockMask = layout.numLockMask;
-    if (m_fallback && (locksChanged || layout.space != m_fallback->keyCode ||
-                       m_fallback->modifiers != (XCB_MOD_MASK_CONTROL | layout.altMask))) {
-        ungrab(m_fallback);
-        m_fallback = grabFallback();
-    }
-    if (m_microphone && locksChanged) {
-        ungrab(m_microphone);
-        m_microphone = grabMicrophone();
-    }
+    if (m_fallbackLost ||
+        (m_fallback && (locksChanged || layout.space != m_fallback->keyCode ||
+                        m_fallback->modifiers != (XCB_MOD_MASK_CONTROL | layout.altMask))))
+        renew(m_fallback, m_fallbackLost, fallbackInUseMessage, &GlobalShortcut::grabFallback);
+    if (m_microphoneLost || (m_microphone && locksChanged))
+        renew(m_microphone, m_microphoneLost, microphoneNotReservedMessage,
+              &GlobalShortcut::grabMicrophone);
+}
+
+void GlobalShortcut::renew(std::optional<Grab>& grab, bool& lost, const char* sentence,
+                           std::optional<Grab> (GlobalShortcut::*grabAgain)()) {
+    ungrab(grab);
+    grab = (this->*grabAgain)();
+    const bool reported = lost;
+    lost = !grab;
+    // A copy, so the callback may replace itself or stop the shortcut.
+    const auto callback = onGrabLost;
+    if (lost && !reported && callback)
+        callback(QString::fromUtf8(sentence));
 }
 
 std::vector<std::uint32_t> GlobalShortcut::keysymsOf(std::uint8_t keyCode) const {

@@ -15,7 +15,7 @@ struct xcb_connection_t;
 
 // The system-wide trigger keys on X11: passive grabs on the root window through
 // Qt's own X connection for Control+Alt+Space (always) and for the key the kernel
-// reports as KEY_F20 (the remapped microphone key, while that setting is on).
+// reports as KEY_F19 (the remapped microphone key, while that setting is on).
 // Presses and releases of both keys reach onKey; every other event passes on.
 // The grabs follow keyboard mapping changes (the space bar or Num Lock moving).
 class GlobalShortcut final : public ShortcutTrigger, private QAbstractNativeEventFilter {
@@ -42,18 +42,18 @@ public:
     // Without an X connection, or when the X server cannot report held keys as
     // presses only, throws notInstalledMessage and installs nothing. When another
     // program holds Control+Alt+Space, throws fallbackInUseMessage and stays
-    // installed, so F20 can still be enabled. A second call only retries that grab.
+    // installed, so F19 can still be enabled. A second call only retries that grab.
     void start() override;
-    // Does nothing while F20 is reserved. Throws the system shortcuts' error,
+    // Does nothing while F19 is reserved. Throws the system shortcuts' error,
     // microphoneUsedBySystemMessage or microphoneNotReservedMessage and leaves
-    // F20 free when it cannot reserve it.
+    // F19 free when it cannot reserve it.
     void enableMicrophone() override;
-    // Releases F20; never fails.
+    // Releases F19; never fails.
     void disableMicrophone() override;
     // Releases both keys and removes the event filter; never fails.
     void stop() override;
 
-    // The X key code of the kernel's KEY_F20 on the connection start() installed
+    // The X key code of the kernel's KEY_F19 on the connection start() installed
     // on; nothing before that, or when the server has no such key code.
     std::optional<std::uint8_t> microphoneKeyCode() const;
 
@@ -76,6 +76,8 @@ private:
     std::optional<Grab> grabFallback();
     std::optional<Grab> grabMicrophone();
     void regrab();
+    void renew(std::optional<Grab>& grab, bool& lost, const char* sentence,
+               std::optional<Grab> (GlobalShortcut::*grabAgain)());
     std::vector<std::uint32_t> keysymsOf(std::uint8_t keyCode) const;
 
     std::shared_ptr<const SystemShortcuts> m_systemShortcuts;
@@ -87,6 +89,9 @@ private:
     std::uint16_t m_numLockMask = 0;
     std::optional<Grab> m_fallback;
     std::optional<Grab> m_microphone;
+    // Grabs that a keyboard mapping change cost us; renewed at the next change.
+    bool m_fallbackLost = false;
+    bool m_microphoneLost = false;
     std::optional<std::uint8_t> m_heldKey;
     QTimer m_regrabTimer;
 };

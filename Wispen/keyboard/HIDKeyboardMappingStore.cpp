@@ -5,6 +5,7 @@
 #include "ZedazidEdize.h"
 
 #include <algorithm>
+#include <linux/input-event-codes.h>
 #include <map>
 
 namespace {
@@ -20,14 +21,19 @@ constexpr unsigned highestKeyCode = 0x2FF;
 // A device vanished while it was being read; it is left out as if listed a moment later.
 struct Vanished {};
 
-// The key code of each known usage the device's keymap holds.
+// The key code of each known usage the device's keymap holds; none for a keymap
+// that is not addressed by usages.
 std::map<quint64, unsigned> keymap(InputDevice& device) {
     std::map<quint64, unsigned> codes;
+    if (!device.hidKeymap())
+        return codes;
     for (quint64 usage : HIDKeyboardMappingStore::knownUsages()) {
         unsigned code = 0;
         switch (device.keyCode(*HIDUsages::scancode(usage), code)) {
         case InputDevice::Status::ok:
-            codes[usage] = code;
+            // What a switched-off key (and rc-core for any scancode) answers.
+            if (code != KEY_RESERVED)
+                codes[usage] = code;
             break;
         case InputDevice::Status::unmapped:
             break;

@@ -6,7 +6,7 @@
 #include <memory>
 
 // The mapping store over Linux input devices. A device's mapping list holds one
-// entry for each usage we know (F5, F15, F20, the microphone key) whose key code
+// entry for each usage we know (F5, F15, F19, the microphone key) whose key code
 // differs from the kernel's default, read and written through the device's keymap.
 // It keeps no state: every call asks the devices afresh.
 class HIDKeyboardMappingStore final : public KeyboardMappingStore {

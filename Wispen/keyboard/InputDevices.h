@@ -19,6 +19,9 @@ public:
     virtual QString keymapOwner() const = 0;
     // Whether the device advertises the key code; false when its keys could not be read.
     virtual bool hasKey(unsigned keyCode) const = 0;
+    // Whether the keymap is a HID device's, addressed by usages. Remote-control
+    // receivers and built-in keyboards have keymaps of their own scancodes.
+    virtual bool hidKeymap() const = 0;
     // The key code the scancode produces: `unmapped` when the device has no such
     // scancode, `gone` when it disappeared, `failed` for any other refusal.
     virtual Status keyCode(quint32 scancode, unsigned& keyCode) = 0;

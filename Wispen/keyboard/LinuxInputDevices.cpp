@@ -78,6 +78,12 @@ public:
 
     bool hasKey(unsigned keyCode) const override { return keyCode < KEY_CNT && m_keys[keyCode]; }
 
+    bool hidKeymap() const override {
+        const QString subsystem =
+            QFileInfo(keymapOwner() + QStringLiteral("/subsystem")).canonicalFilePath();
+        return subsystem.endsWith(QLatin1String("/bus/hid"));
+    }
+
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
         input_keymap_entry entry = keymapEntry(scancode);
         if (::ioctl(m_fd.get(), EVIOCGKEYCODE_V2, &entry) < 0)

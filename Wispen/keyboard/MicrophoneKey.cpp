@@ -177,7 +177,7 @@ Ownership MicrophoneKey::owners(const QList<DeviceMapping>& devices, const QStri
     return result;
 }
 
-void MicrophoneKey::save(const Ownership& ownership, const QString& boot) {
+bool MicrophoneKey::save(const Ownership& ownership, const QString& boot) {
     QVariantMap mappings;
     for (const auto& [id, set] : ownership) {
         if (set.empty())
@@ -189,7 +189,9 @@ void MicrophoneKey::save(const Ownership& ownership, const QString& boot) {
         mappings.insert(id, pairs);
     }
     m_defaults.setValue(deviceOwnershipKey, QVariantMap{{"boot", boot}, {"mappings", mappings}});
+    const bool recordKept = m_defaults.lastWriteSucceeded();
     m_defaults.setValue(ownershipKey, !mappings.isEmpty());
+    return recordKept && m_defaults.lastWriteSucceeded();
 }
 
 void MicrophoneKey::restore(const Ownership& owned, const Ownership& kept, const QString& boot) {
@@ -284,8 +286,14 @@ void MicrophoneKey::enable() {
             }
             if (find(m_store.read(), keyboard.id) != keyboard)
                 throw ZedazidEdize::message(KeyboardMappingStore::mappingsChanged);
+            // Only a kept record may name an entry before it is written; a record that
+            // names more than the keyboards hold (a failed save while restoring) is
+            // harmless, as nothing else matches our exact entries.
             added[keyboard.id].insert(ours.begin(), ours.end());
-            save(joined(owned, added), boot);
+            if (!save(joined(owned, added), boot)) {
+                added.erase(keyboard.id);
+                throw ZedazidEdize::message(recordNotSaved);
+            }
             m_store.write(keyboard.id, planned[i], keyboard.mappings);
             const auto after = find(m_store.read(), keyboard.id);
             if (!after || after->mappings != planned[i])

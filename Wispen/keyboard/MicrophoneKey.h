@@ -11,7 +11,7 @@
 #include <set>
 
 // Turns the keyboard's microphone key into a second dictation trigger by sending
-// it to F20 on every keyboard. Each change is a transaction over all keyboards
+// it to F19 on every keyboard. Each change is a transaction over all keyboards
 // (read, plan, re-read and compare, record the intent, write, read back; undo on
 // failure), and an ownership record tied to the boot session names exactly the
 // entries this application added, so they can be removed again, also after a crash.
@@ -31,6 +31,10 @@ public:
     static inline const QString ownershipKey = QStringLiteral("ownsMicrophoneMapping");
     static inline const QString deviceOwnershipKey = QStringLiteral("microphoneMappingOwnership");
     static inline const QString bootIdPath = QStringLiteral("/proc/sys/kernel/random/boot_id");
+    // A keyboard is only changed once the record naming the change is kept.
+    static inline const QString recordNotSaved =
+        QStringLiteral("Wispen cannot save its settings, so the microphone key was not "
+                       "remapped. Use Ctrl+Alt+Space to record.");
 
     explicit MicrophoneKey(UserDefaults& defaults = FileUserDefaults::standard(),
                            KeyboardMappingStore& store = systemStore(),
@@ -51,8 +55,9 @@ public:
     // What the stored record says this application owns on the devices just read,
     // for the current boot session; malformed parts of the record are skipped.
     Ownership owners(const QList<DeviceMapping>& devices, const QString& boot) const;
-    // Replaces the record with the ownership for the boot session, and the flag.
-    void save(const Ownership& ownership, const QString& boot);
+    // Replaces the record with the ownership for the boot session, and the flag; false
+    // when either could not be kept.
+    bool save(const Ownership& ownership, const QString& boot);
 
 private:
     // Removes the entries named in `owned`, leaving the record naming `kept`; a

@@ -5,7 +5,7 @@ class MicrophoneKeyControl {
 public:
     virtual ~MicrophoneKeyControl() = default;
 
-    // Remaps the microphone key to F20 on every keyboard; throws ZedazidEdize and
+    // Remaps the microphone key to F19 on every keyboard; throws ZedazidEdize and
     // leaves every keyboard as it was when it cannot.
     virtual void enable() = 0;
     // Removes exactly the entries this application added; throws ZedazidEdize when

@@ -5,11 +5,13 @@
 #include "LoginItem.h"
 #include "Pasteboard.h"
 #include "QueuedCall.h"
+#include "ShortcutTrigger.h"
 #include "SleepNotifier.h"
 #include "StatusText.h"
 #include "Transcriber.h"
 #include "TransportError.h"
 #include "UserDefaults.h"
+#include "ZedazidEdize.h"
 
 namespace {
 
@@ -57,6 +59,13 @@ ReradazIzavo::ReradazIzavo(Collaborators collaborators, QObject* parent)
     m_sleepNotifier->onWillSleep = [model = QPointer<ReradazIzavo>(this)] {
         queueCall(model, [](ReradazIzavo& self) { self.sleepReset(); });
     };
+    // A trigger key lost to another program is shown until the next dictation; the
+    // shortcut takes it back by itself at the next keyboard mapping change.
+    if (m_shortcut)
+        m_shortcut->onGrabLost = [model = QPointer<ReradazIzavo>(this)](const QString& sentence) {
+            if (model)
+                model->report(ZedazidEdize::message(sentence));
+        };
 }
 
 ReradazIzavo::~ReradazIzavo() {

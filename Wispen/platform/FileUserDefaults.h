@@ -24,7 +24,7 @@ public:
 
     QString path() const { return m_path; }
     // Whether the last change reached the disk; the values stay in memory either way.
-    bool lastWriteSucceeded() const { return m_lastWriteSucceeded; }
+    bool lastWriteSucceeded() const override { return m_lastWriteSucceeded; }
 
 private:
     void load();

@@ -35,15 +35,17 @@ TEST_F(StoreTest, ListsEveryServiceOnceInKernelOrderWithWhatMayBeRemapped) {
     kernel.plug(SimulatedDevices::mouse(3));
     kernel.plug(SimulatedDevices::consumerControl(12));
     kernel.plug(SimulatedDevices::builtInKeyboard(1));
+    kernel.plug(SimulatedDevices::remoteControl(5));
     // The two nodes of one HID keyboard share a keymap: one service, the first node's id.
     SimulatedDevices::plugSplitKeyboard(kernel, 20, 21);
     EXPECT_EQ(store.read(), (QList<DeviceMapping>{{"7", {}, {micKey}},
                                                   {"3", {}, {}},
                                                   {"12", {}, {micKey}},
                                                   {"1", {}, {}},
+                                                  {"5", {}, {}},
                                                   {"20", {}, {micKey}}}));
-    write("20", {{micKey, f20}});
-    EXPECT_EQ(store.read().value(4).mappings, (MappingList{{micKey, f20}}));
+    write("20", {{micKey, f19}});
+    EXPECT_EQ(store.read().value(5).mappings, (MappingList{{micKey, f19}}));
     // Ids are compared as decimal text; the second node of a HID device is no service.
     for (const QString& id : QStringList{"07", "8", "21"})
         EXPECT_EQ(thrownBy([&] { write(id, {}); }), disconnected) << id.toStdString();
@@ -52,20 +54,22 @@ TEST_F(StoreTest, ListsEveryServiceOnceInKernelOrderWithWhatMayBeRemapped) {
 
 TEST_F(StoreTest, ReadsAndWritesKeyCodesThatDifferFromTheDefaultAsEntries) {
     kernel.plug(SimulatedDevices::keyboard(4));
-    kernel.keyCode(4, micKey) = KEY_F20;
+    kernel.keyCode(4, micKey) = KEY_F19;
     kernel.keyCode(4, f5) = KEY_A;
-    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f20}}));
+    kernel.keyCode(4, f15) = KEY_RESERVED; // switched off: no mapping
+    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f19}}));
+    kernel.keyCode(4, f15) = KEY_F15;
     // A key code without a standard usage appears on the vendor page, so it still
     // counts as someone's mapping.
     kernel.keyCode(4, micKey) = KEY_MACRO1;
     EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, vendorMacro1}}));
 
     // Each known usage gets its entry's destination, or goes back to its default.
-    write("4", {{micKey, f20}, {f15, vendorMacro1}});
-    EXPECT_EQ(kernel.keyCode(4, micKey), unsigned(KEY_F20));
+    write("4", {{micKey, f19}, {f15, vendorMacro1}});
+    EXPECT_EQ(kernel.keyCode(4, micKey), unsigned(KEY_F19));
     EXPECT_EQ(kernel.keyCode(4, f15), unsigned(KEY_MACRO1));
     EXPECT_EQ(kernel.keyCode(4, f5), unsigned(KEY_F5));
-    EXPECT_EQ(mappings(), (MappingList{{f15, vendorMacro1}, {micKey, f20}}));
+    EXPECT_EQ(mappings(), (MappingList{{f15, vendorMacro1}, {micKey, f19}}));
     write("4", {});
     EXPECT_EQ(mappings(), MappingList{});
 }
@@ -99,18 +103,18 @@ TEST_F(StoreTest, HandlesADeviceThatVanishesWhileBeingReadOrWritten) {
         if (kernel.keymapWrites == 0 && kernel.keymapReads == 8)
             kernel.unplug(1);
     };
-    EXPECT_EQ(thrownBy([&] { write("1", {{micKey, f20}}); }), disconnected);
+    EXPECT_EQ(thrownBy([&] { write("1", {{micKey, f19}}); }), disconnected);
 }
 
 TEST_F(StoreTest, RefusesAListTheKeymapCannotHoldAndWritesNothing) {
     kernel.plug(SimulatedDevices::keyboard(1));
     kernel.plug(SimulatedDevices::consumerControl(2));
     const std::pair<QString, MappingList> refused[] = {
-        {"1", {{micKey, f20}, {micKey, f15}}},          // one key code per usage
-        {"1", {{0x700000039, f20}}},                    // Caps Lock is not a usage we write
+        {"1", {{micKey, f19}, {micKey, f15}}},          // one key code per usage
+        {"1", {{0x700000039, f19}}},                    // Caps Lock is not a usage we write
         {"1", {{micKey, 0x0900000001}}},                // a destination without a key code
         {"1", {{micKey, 0xFF0000000000ull | 0x10000}}}, // beyond the highest key code
-        {"2", {{f5, f20}}},                             // the consumer control has no F5
+        {"2", {{f5, f19}}},                             // the consumer control has no F5
     };
     for (const auto& [id, list] : refused)
         EXPECT_EQ(thrownBy([&] { write(id, list); }), couldNotChange);
@@ -124,7 +128,7 @@ TEST_F(StoreTest, PutsBackWhatItChangedWhenTheKernelRefusesAWrite) {
         if (kernel.keymapWrites == 1)
             kernel.device(1)->refuseWrites = 1;
     };
-    EXPECT_EQ(thrownBy([&] { write("1", {{f5, letterA}, {micKey, f20}}); }), couldNotChange);
+    EXPECT_EQ(thrownBy([&] { write("1", {{f5, letterA}, {micKey, f19}}); }), couldNotChange);
     kernel.beforeKeymapCall = nullptr;
     EXPECT_EQ(mappings(), MappingList{});
 }
@@ -134,12 +138,12 @@ TEST_F(StoreTest, WritesOnlyWhatChangesAndOnlyOverWhatWasRead) {
     const MappingList read = mappings();
     // Another program maps F5 after our read: our write leaves it alone.
     kernel.keyCode(1, f5) = KEY_A;
-    store.write("1", {{micKey, f20}}, read);
-    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f20}}));
+    store.write("1", {{micKey, f19}}, read);
+    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f19}}));
     // Another program takes the microphone key after our read: our write is refused.
     kernel.keyCode(1, micKey) = KEY_M;
     EXPECT_EQ(thrownBy([&] {
-                  store.write("1", {{f5, letterA}}, {{f5, letterA}, {micKey, f20}});
+                  store.write("1", {{f5, letterA}}, {{f5, letterA}, {micKey, f19}});
               }),
               KeyboardMappingStore::mappingsChanged);
     EXPECT_EQ(kernel.keyCode(1, micKey), unsigned(KEY_M));
@@ -149,7 +153,7 @@ TEST(HIDUsages, TranslatesBetweenUsagesAndKeyCodes) {
     EXPECT_EQ(HIDUsages::defaultKeyCode(micKey), unsigned(KEY_VOICECOMMAND));
     EXPECT_EQ(HIDUsages::defaultKeyCode(f5), unsigned(KEY_F5));
     EXPECT_EQ(HIDUsages::defaultKeyCode(f15), unsigned(KEY_F15));
-    EXPECT_EQ(HIDUsages::defaultKeyCode(f20), unsigned(KEY_F20));
+    EXPECT_EQ(HIDUsages::defaultKeyCode(f19), unsigned(KEY_F19));
     EXPECT_EQ(HIDUsages::usageForKeyCode(KEY_F24), 0x700000073u);
     // Two usages produce Delete; the first one stands for it.
     EXPECT_EQ(HIDUsages::usageForKeyCode(KEY_DELETE), 0x70000004Cu);

@@ -16,17 +16,16 @@ using MicrophoneMapping::MappingList;
 
 namespace {
 
-const QList<quint64> otherUsages = {f5, f15, f20};
+const QList<quint64> otherUsages = {f5, f15, f19};
 
-enum Fault {
-    callFails,
-    writeNotApplied,
-    deviceVanishes,
-    otherProgramChangesF5,
-    otherProgramTakesKey
-};
-const char* const faultNames[] = {"the call fails", "a write is not applied", "a device vanishes",
-                                  "another program changes F5", "another program takes the key"};
+// Each fault strikes at one store call; the last one fills the disk from then on.
+enum Fault { callFails, writeNotApplied, deviceVanishes, otherChangesF5, otherTakesKey, diskFull };
+const char* const faultNames[] = {"the call fails",
+                                  "a write is not applied",
+                                  "a device vanishes",
+                                  "another program changes F5",
+                                  "another program takes the key",
+                                  "the settings cannot be kept from now on"};
 
 // What the keyboards and the settings hold before the operation; the first
 // keyboard is input 10.
@@ -39,9 +38,9 @@ struct Prior {
 };
 const Prior priors[] = {
     {"nothing", KEY_VOICECOMMAND, false, ""},
-    {"owned F20", KEY_F20, true,
+    {"owned F19", KEY_F19, true,
      R"({"boot": "this boot", "mappings": {"10": [{"source": "51539607759",
-                                                 "destination": "30064771183"}]}})"},
+                                                 "destination": "30064771182"}]}})"},
     {"legacy entries", KEY_F15, true,
      R"({"boot": "this boot", "entries": {"10": ["51539607759"]}})"},
     {"legacy device list", KEY_F15, true, R"({"boot": "this boot", "devices": ["10"]})"},
@@ -66,6 +65,7 @@ class World final : public KeyboardMappingStore {
 public:
     World(int keyboards, const Prior& prior, bool otherEntries) {
         kernel.plug(SimulatedDevices::mouse(99));
+        kernel.plug(SimulatedDevices::remoteControl(98));
         for (int i = 0; i < keyboards; ++i) {
             const quint32 number = quint32(10 + 2 * i);
             // With other programs' entries, the last of several keyboards has two nodes.
@@ -75,7 +75,7 @@ public:
                 kernel.plug(SimulatedDevices::keyboard(number));
             numbers.append(number);
             if (otherEntries && i < 2)
-                kernel.keyCode(number, i == 0 ? f20 : f5) = i == 0 ? KEY_F19 : KEY_A;
+                kernel.keyCode(number, i == 0 ? f19 : f5) = i == 0 ? KEY_F18 : KEY_A;
             for (quint64 usage : otherUsages)
                 expected[number].others[usage] = kernel.keyCode(number, usage);
         }
@@ -172,12 +172,14 @@ private:
         if (!kernel.device(number))
             return;
         Expected& e = expected[number];
-        if (fault == deviceVanishes) {
+        if (fault == diskFull) {
+            defaults.refuseWrites = true;
+        } else if (fault == deviceVanishes) {
             kernel.unplug(number);
-        } else if (fault == otherProgramChangesF5) {
+        } else if (fault == otherChangesF5) {
             const unsigned code = e.others[f5] == KEY_B ? KEY_C : KEY_B;
             e.others[f5] = kernel.keyCode(number, f5) = code;
-        } else if (fault == otherProgramTakesKey) {
+        } else if (fault == otherTakesKey) {
             e.mic = kernel.keyCode(number, micKey) = KEY_M;
         }
     }
@@ -216,11 +218,12 @@ int runOnce(int keyboards, const Prior& prior, bool otherEntries, bool enable, i
     // replacing our older F15 entries whatever form the record names them in.
     for (quint32 number : world.numbers) {
         if (faultAt < 0 && enable && !prior.foreignF15 &&
-            world.kernel.keyCode(number, micKey) != KEY_F20)
+            world.kernel.keyCode(number, micKey) != KEY_F19)
             problem = QStringLiteral("keyboard %1 was not mapped").arg(number);
     }
     if (problem.isEmpty()) {
         world.faultAt = -1;
+        world.defaults.refuseWrites = false;
         try {
             world.key().disable();
             problem = world.unaccounted(true);
@@ -254,7 +257,7 @@ TEST(MicrophoneKeyFaultSweep, EveryInjectedFaultLeavesEverythingAccountedFor) {
                         runOnce(keyboards, prior, otherEntries, enable, -1, callFails, tally);
                     for (int at = 0; at < calls; ++at) {
                         for (Fault fault : {callFails, writeNotApplied, deviceVanishes,
-                                            otherProgramChangesF5, otherProgramTakesKey})
+                                            otherChangesF5, otherTakesKey, diskFull})
                             runOnce(keyboards, prior, otherEntries, enable, at, fault, tally);
                     }
                 }

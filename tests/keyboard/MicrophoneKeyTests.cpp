@@ -12,10 +12,10 @@ using Ownership = MicrophoneKey::Ownership;
 namespace {
 
 // A stored value written as JSON, as the settings file holds it, with MIC, F5, F15
-// and F20 standing for the usages in decimal.
+// and F19 standing for the usages in decimal.
 QVariant json(QByteArray text) {
     text.replace("MIC", "51539607759").replace("F5", "30064771134");
-    text.replace("F15", "30064771178").replace("F20", "30064771183");
+    text.replace("F15", "30064771178").replace("F19", "30064771182");
     return QJsonDocument::fromJson(text).toVariant();
 }
 
@@ -29,11 +29,11 @@ protected:
         });
     }
     QVariantMap record() const { return defaults.value(MicrophoneKey::deviceOwnershipKey).toMap(); }
-    // A record naming our F20 entry on each of the keyboards.
-    QVariantMap recordOfF20On(const QStringList& ids) const {
+    // A record naming our F19 entry on each of the keyboards.
+    QVariantMap recordOfF19On(const QStringList& ids) const {
         QVariantMap mappings;
         for (const QString& id : ids)
-            mappings.insert(id, json(R"([{"source": "MIC", "destination": "F20"}])"));
+            mappings.insert(id, json(R"([{"source": "MIC", "destination": "F19"}])"));
         return {{"boot", boot}, {"mappings", mappings}};
     }
     unsigned mic(quint32 device) { return kernel.keyCode(device, micKey); }
@@ -53,21 +53,21 @@ TEST_F(MicrophoneKeyTest, EnableMapsEveryKeyboardOnceAndRecordsItAndDisableUndoe
     key().enable();
     // One write per keyboard: the two nodes of keyboard 7 share its keymap.
     EXPECT_EQ(kernel.keymapWrites, 2);
-    EXPECT_EQ(mic(3), unsigned(KEY_F20));
-    EXPECT_EQ(mic(8), unsigned(KEY_F20));
-    EXPECT_EQ(record(), recordOfF20On({"3", "7"}));
+    EXPECT_EQ(mic(3), unsigned(KEY_F19));
+    EXPECT_EQ(mic(8), unsigned(KEY_F19));
+    EXPECT_EQ(record(), recordOfF19On({"3", "7"}));
     EXPECT_TRUE(key().ownsMapping());
 
     // Again in the same boot session: nothing to write, the record stays.
     key().enable();
     EXPECT_EQ(kernel.keymapWrites, 2);
-    EXPECT_EQ(record(), recordOfF20On({"3", "7"}));
+    EXPECT_EQ(record(), recordOfF19On({"3", "7"}));
 
     key().disable();
     EXPECT_EQ(mic(3), unsigned(KEY_VOICECOMMAND));
     EXPECT_EQ(mic(8), unsigned(KEY_VOICECOMMAND));
     EXPECT_FALSE(key().ownsMapping());
-    EXPECT_EQ(record(), recordOfF20On({}));
+    EXPECT_EQ(record(), recordOfF19On({}));
     // Without ownership, disable touches no device.
     kernel.keymapReads = 0;
     key().disable();
@@ -103,6 +103,8 @@ TEST_F(MicrophoneKeyTest, AFailedEnableChangesNothing) {
          couldNotChange},
         {"a write not applied", [&] { kernel.device(2)->dropWrites = 1; }, notConfirmed},
         {"an unknown boot session", [&] { boot.clear(); }, unknownSession},
+        {"settings that cannot be kept", [&] { defaults.refuseWrites = true; },
+         MicrophoneKey::recordNotSaved},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -129,7 +131,7 @@ TEST_F(MicrophoneKeyTest, ARollbackThatCannotFinishSaysSoAndKeepsTheRecord) {
     kernel.device(2)->refuseWrites = 1;
     // The first keyboard refuses the write that would restore it.
     kernel.beforeKeymapCall = [&] {
-        if (kernel.device(1)->keymap.at(*HIDUsages::scancode(micKey)) == KEY_F20 &&
+        if (kernel.device(1)->keymap.at(*HIDUsages::scancode(micKey)) == KEY_F19 &&
             kernel.device(2)->refuseWrites == 0)
             kernel.device(1)->refuseWrites = 1;
     };
@@ -138,9 +140,9 @@ TEST_F(MicrophoneKeyTest, ARollbackThatCannotFinishSaysSoAndKeepsTheRecord) {
               "retry recovery. Ctrl+Alt+Space still works.");
     kernel.beforeKeymapCall = nullptr;
     kernel.device(1)->refuseWrites = 0;
-    EXPECT_EQ(mic(1), unsigned(KEY_F20));
+    EXPECT_EQ(mic(1), unsigned(KEY_F19));
     // Restoring stopped at the first keyboard: both stay recorded.
-    EXPECT_EQ(record(), recordOfF20On({"1", "2"}));
+    EXPECT_EQ(record(), recordOfF19On({"1", "2"}));
     // The next disable retries.
     key().disable();
     EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
@@ -156,12 +158,12 @@ TEST_F(MicrophoneKeyTest, DisableForgetsUnpluggedKeyboardsAndKeepsTheOnesItCould
     EXPECT_EQ(thrownBy([&] { key().disable(); }), couldNotChange);
     EXPECT_EQ(mic(1), unsigned(KEY_VOICECOMMAND));
     // A keyboard stays recorded until its restore is confirmed, an unplugged one too.
-    EXPECT_EQ(record(), recordOfF20On({"2", "3"}));
+    EXPECT_EQ(record(), recordOfF19On({"2", "3"}));
     EXPECT_TRUE(key().ownsMapping());
     key().disable();
     EXPECT_EQ(mic(2), unsigned(KEY_VOICECOMMAND));
     EXPECT_FALSE(key().ownsMapping());
-    EXPECT_EQ(record(), recordOfF20On({}));
+    EXPECT_EQ(record(), recordOfF19On({}));
 }
 
 TEST_F(MicrophoneKeyTest, ReadsTheBootSessionFromTheKernelsBootId) {
@@ -184,11 +186,11 @@ TEST_F(MicrophoneKeyTest, ReadsTheBootSessionFromTheKernelsBootId) {
 // entries, the older device list, and with no record at all the flag.
 TEST_F(MicrophoneKeyTest, ReadsTheOwnershipRecord) {
     const QList<DeviceMapping> devices = {{"1", {{f5, 0x700000004}, {micKey, f15}}},
-                                          {"2", {{micKey, f20}}}};
-    const QByteArray older = R"("entries": {"2": ["MIC", "F5", "F20", "x"], "3": ["x"]},
+                                          {"2", {{micKey, f19}}}};
+    const QByteArray older = R"("entries": {"2": ["MIC", "F5", "F19", "x"], "3": ["x"]},
                                 "devices": ["4", "4", "5"])";
     const Ownership f15On1{{"1", {{micKey, f15}}}};
-    const Ownership f20On1{{"1", {{micKey, f20}}}};
+    const Ownership f19On1{{"1", {{micKey, f19}}}};
     const struct {
         bool flag;
         QByteArray record;
@@ -198,25 +200,25 @@ TEST_F(MicrophoneKeyTest, ReadsTheOwnershipRecord) {
         {true, "", f15On1}, // the flag alone: our F15 entries on sight
         {true, R"("junk")", f15On1},
         {true,
-         R"({"boot": "boot-0", "mappings": {"1": [{"source": "MIC", "destination": "F20"}]}})",
+         R"({"boot": "boot-0", "mappings": {"1": [{"source": "MIC", "destination": "F19"}]}})",
          {}},
-        {true, R"({"boot": 7, "mappings": {"1": [{"source": "MIC", "destination": "F20"}]}})", {}},
-        {true, R"({"mappings": {"1": [{"source": "MIC", "destination": "F20"}]}})", {}},
+        {true, R"({"boot": 7, "mappings": {"1": [{"source": "MIC", "destination": "F19"}]}})", {}},
+        {true, R"({"mappings": {"1": [{"source": "MIC", "destination": "F19"}]}})", {}},
         {true,
-         R"({"boot": "boot-1", "mappings": {"1": [{"source": "MIC", "destination": "F20"}]}, )" +
+         R"({"boot": "boot-1", "mappings": {"1": [{"source": "MIC", "destination": "F19"}]}, )" +
              older + "}",
-         f20On1},
+         f19On1},
         // Pairs that are not ours are skipped; a leading + is still a decimal.
         {true,
          R"({"boot": "boot-1", "mappings": {"1": [
-            {"source": "MIC", "destination": "F5"}, {"source": "F20", "destination": "F20"},
-            {"source": "F5", "destination": "F15"}, {"source": "+MIC", "destination": "F20"},
-            {"source": "MIC"}, {"source": "x", "destination": "F20"}],
+            {"source": "MIC", "destination": "F5"}, {"source": "F19", "destination": "F19"},
+            {"source": "F5", "destination": "F15"}, {"source": "+MIC", "destination": "F19"},
+            {"source": "MIC"}, {"source": "x", "destination": "F19"}],
             "2": [{"source": "MIC", "destination": ""}]}})",
-         {{"1", {{f5, f15}, {micKey, f20}}}}},
+         {{"1", {{f5, f15}, {micKey, f19}}}}},
         // Malformed mappings: the entries count; malformed entries: the devices.
         {true,
-         R"({"boot": "boot-1", "mappings": {"1": [{"source": 5, "destination": "F20"}]}, )" +
+         R"({"boot": "boot-1", "mappings": {"1": [{"source": 5, "destination": "F19"}]}, )" +
              older + "}",
          {{"2", {{f5, f15}, {micKey, f15}}}}},
         {true,
@@ -236,13 +238,13 @@ TEST_F(MicrophoneKeyTest, ReadsTheOwnershipRecord) {
 
 TEST_F(MicrophoneKeyTest, SavesSortedDecimalPairsAndTheFlag) {
     auto k = key();
-    k.save({{"1", {{micKey, f20}, {f5, f15}, {micKey, f15}}}, {"2", {}}}, boot);
+    k.save({{"1", {{micKey, f19}, {f5, f15}, {micKey, f15}}}, {"2", {}}}, boot);
     EXPECT_EQ(QVariant(record()), json(R"({"boot": "boot-1", "mappings": {"1": [
         {"source": "F5", "destination": "F15"}, {"source": "MIC", "destination": "F15"},
-        {"source": "MIC", "destination": "F20"}]}})"));
+        {"source": "MIC", "destination": "F19"}]}})"));
     EXPECT_TRUE(k.ownsMapping());
     k.save({}, boot);
-    EXPECT_EQ(record(), recordOfF20On({}));
+    EXPECT_EQ(record(), recordOfF19On({}));
     EXPECT_EQ(defaults.value(MicrophoneKey::ownershipKey), QVariant(false));
 }
 

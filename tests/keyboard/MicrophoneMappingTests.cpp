@@ -62,14 +62,14 @@ TEST(MicrophoneMapping, RemovingDropsEveryCopyOfOurEntryOnly) {
 }
 
 TEST(MicrophoneMapping, ParseReadsAListOrATableOfServices) {
-    const QByteArray row = "(\n    {\n    HIDKeyboardModifierMappingDst = 30064771183;\n"
+    const QByteArray row = "(\n    {\n    HIDKeyboardModifierMappingDst = 30064771182;\n"
                            "    HIDKeyboardModifierMappingSrc = 51539607759;\n    }\n)\n";
     const std::pair<QByteArray, MappingList> cases[] = {
         {"\n  (null)\n\n", {}},
         {"[]", {}},
         {"(\n)", {}},
         {R"([{"HIDKeyboardModifierMappingSrc": 51539607759,
-             "HIDKeyboardModifierMappingDst": "30064771183"},
+             "HIDKeyboardModifierMappingDst": "30064771182"},
             {"HIDKeyboardModifierMappingDst": "-0",
              "HIDKeyboardModifierMappingSrc": "+18446744073709551615"}])",
          {entry(), {std::numeric_limits<quint64>::max(), 0}}},

@@ -48,13 +48,13 @@ QByteArray bplist(const QList<QByteArray>& objects, quint64 top = 0, int offsetS
     return out + trailer;
 }
 
-// [{HIDKeyboardModifierMappingSrc: 0xC000000CF, HIDKeyboardModifierMappingDst: 0x70000006F}]
+// [{HIDKeyboardModifierMappingSrc: 0xC000000CF, HIDKeyboardModifierMappingDst: 0x70000006E}]
 const QList<QByteArray> mappingObjects = {container(0xA1, {1}),
                                           container(0xD2, {2, 3, 4, 5}),
                                           "\x5F\x10\x1DHIDKeyboardModifierMappingSrc",
                                           "\x5F\x10\x1DHIDKeyboardModifierMappingDst",
                                           integer8(0xC000000CF),
-                                          integer8(0x70000006F)};
+                                          integer8(0x70000006E)};
 
 QVariant mapping(const QVariant& source, const QVariant& destination) {
     return QVariantList{QVariantMap{{"HIDKeyboardModifierMappingSrc", source},
@@ -69,9 +69,9 @@ const struct Form {
     QVariant value;
     int shortestTruncation = 0;
 } forms[] = {
-    {"binary", bplist(mappingObjects), mapping(qint64(0xC000000CF), qint64(0x70000006F)), 6},
+    {"binary", bplist(mappingObjects), mapping(qint64(0xC000000CF), qint64(0x70000006E)), 6},
     {"binary, one-byte offsets", bplist(mappingObjects, 0, 1),
-     mapping(qint64(0xC000000CF), qint64(0x70000006F)), 6},
+     mapping(qint64(0xC000000CF), qint64(0x70000006E)), 6},
     {"XML", R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
@@ -79,18 +79,18 @@ const struct Form {
   <!-- the microphone key -->
   <dict>
     <key>HIDKeyboardModifierMappingSrc</key><integer>51539607759</integer>
-    <key>HIDKeyboardModifierMappingDst</key><integer>30064771183</integer>
+    <key>HIDKeyboardModifierMappingDst</key><integer>30064771182</integer>
   </dict>
 </array>
 </plist>)",
-     mapping(qint64(51539607759), qint64(30064771183))},
+     mapping(qint64(51539607759), qint64(30064771182))},
     {"text", R"((
     {
-        HIDKeyboardModifierMappingDst = 30064771183;
+        HIDKeyboardModifierMappingDst = 30064771182;
         HIDKeyboardModifierMappingSrc = 51539607759; // the microphone key
     }
 ))",
-     mapping("51539607759", "30064771183")},
+     mapping("51539607759", "30064771182")},
 };
 
 TEST(PropertyList, ReadsAMappingListInEveryForm) {

@@ -16,6 +16,7 @@ public:
     }
     QString keymapOwner() const override { return m_opened.hidDevice; }
     bool hasKey(unsigned keyCode) const override { return m_opened.keys.count(keyCode) > 0; }
+    bool hidKeymap() const override { return m_opened.hid; }
 
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
         SimulatedDevice* device = nullptr;
@@ -127,7 +128,7 @@ std::unique_ptr<InputDevice> SimulatedInputDevices::open(const QString& node,
 namespace SimulatedDevices {
 
 SimulatedDevice keyboard(quint32 inputNumber) {
-    std::set<unsigned> keys = {KEY_F5, KEY_F15, KEY_F20, KEY_VOICECOMMAND, KEY_VOLUMEUP};
+    std::set<unsigned> keys = {KEY_F5, KEY_F15, KEY_F19, KEY_VOICECOMMAND, KEY_VOLUMEUP};
     for (auto [first, last] : {std::pair{KEY_Q, KEY_P}, {KEY_A, KEY_L}, {KEY_Z, KEY_M}}) {
         for (unsigned code = first; code <= unsigned(last); ++code)
             keys.insert(code);
@@ -162,6 +163,16 @@ SimulatedDevice mouse(quint32 inputNumber) {
 SimulatedDevice builtInKeyboard(quint32 inputNumber) {
     SimulatedDevice device = keyboard(inputNumber);
     device.keymap = {{0x1C, KEY_A}, {0x3F, KEY_F5}, {0xE0, KEY_MICMUTE}};
+    device.hid = false;
+    return device;
+}
+
+SimulatedDevice remoteControl(quint32 inputNumber) {
+    SimulatedDevice device = withKeymap(inputNumber, {KEY_POWER, KEY_VOLUMEUP, KEY_MUTE}, {});
+    for (quint64 usage : HIDKeyboardMappingStore::knownUsages())
+        device.keymap[*HIDUsages::scancode(usage)] = KEY_RESERVED;
+    device.keymap[0x0410] = KEY_POWER;
+    device.hid = false;
     return device;
 }
 

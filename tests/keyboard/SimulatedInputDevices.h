@@ -18,6 +18,7 @@ struct SimulatedDevice {
     std::set<unsigned> keys;            // advertised key codes
     std::map<quint32, unsigned> keymap; // scancode -> key code
     QString hidDevice;    // nodes of one HID device share the keymap of the first of them
+    bool hid = true;      // its keymap is addressed by HID usages
     bool denied = false;  // opening it is not permitted
     int refuseWrites = 0; // the next this many writes fail
     int dropWrites = 0;   // the next this many writes succeed but change nothing
@@ -69,6 +70,9 @@ void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 
 SimulatedDevice mouse(quint32 inputNumber);
 // A laptop's built-in keyboard: letters, but scancodes that are not HID usages.
 SimulatedDevice builtInKeyboard(quint32 inputNumber);
+// An infrared receiver (rc-core): volume keys, and KEY_RESERVED for every scancode
+// its remote does not send.
+SimulatedDevice remoteControl(quint32 inputNumber);
 } // namespace SimulatedDevices
 
 // Shared by the keyboard tests.
@@ -77,7 +81,7 @@ namespace KeyboardTest {
 constexpr quint64 micKey = MicrophoneMapping::source;
 constexpr quint64 f5 = MicrophoneMapping::keyboardF5;
 constexpr quint64 f15 = MicrophoneMapping::legacyDestination;
-constexpr quint64 f20 = MicrophoneMapping::destination;
+constexpr quint64 f19 = MicrophoneMapping::destination;
 
 inline const QString cannotReadDevices =
     QStringLiteral("Cannot read keyboard devices. Use Ctrl+Alt+Space to record.");

@@ -1,6 +1,7 @@
 // The triggers, the permission answer, settings, error reporting and the sleep reset.
 #include "ModelFixture.h"
 
+#include "ShortcutTrigger.h"
 #include "TransportError.h"
 
 #include <QSignalSpy>
@@ -268,4 +269,18 @@ TEST_F(ModelTest, SleepAnnouncedAsTheModelGoesAwayIsDropped) {
     settle();
     EXPECT_FALSE(static_cast<bool>(sleep->onWillSleep));
     EXPECT_EQ(recorder->stops, 0);
+}
+
+TEST_F(ModelTest, AKeyLostToAnotherProgramIsShownWithTheShortcutsSentence) {
+    struct Keys final : ShortcutTrigger {
+        void start() override {}
+        void enableMicrophone() override {}
+        void disableMicrophone() override {}
+        void stop() override {}
+    };
+    shortcut = std::make_shared<Keys>();
+    build();
+    shortcut->onGrabLost(QStringLiteral("That key was taken."));
+    EXPECT_EQ(model->status(), StatusText::needsAttention);
+    EXPECT_EQ(model->detail(), QStringLiteral("That key was taken."));
 }

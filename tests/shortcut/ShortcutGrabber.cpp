@@ -1,7 +1,7 @@
 // Another program holding one variant of our keys: grabs Control+Alt+space with
-// Caps Lock ("space") or the key code the kernel's KEY_F20 produces with Num Lock
-// ("microphone") on the root window, prints "grabbed" and keeps the grab until
-// its standard input closes or it is killed.
+// Caps Lock ("space") or the key code the kernel's KEY_F19 produces with Num Lock
+// ("microphone") or with Mod3 ("microphone-mod3") on the root window, prints
+// "grabbed" and keeps the grab until its standard input closes or it is killed.
 #include <xcb/xcb.h>
 
 #include <cstdint>
@@ -29,9 +29,12 @@ int main(int argc, char** argv) {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
 
     const bool space = std::strcmp(argv[1], "space") == 0;
-    const xcb_keycode_t keyCode = space ? spaceKeyCode : KEY_F20 + xKeyCodeOffset;
-    const std::uint16_t modifiers =
-        space ? XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK : numLockMask;
+    const xcb_keycode_t keyCode = space ? spaceKeyCode : KEY_F19 + xKeyCodeOffset;
+    std::uint16_t modifiers = numLockMask;
+    if (space)
+        modifiers = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK;
+    else if (std::strcmp(argv[1], "microphone-mod3") == 0)
+        modifiers = XCB_MOD_MASK_3;
     xcb_generic_error_t* error = xcb_request_check(
         connection, xcb_grab_key_checked(connection, 0, root, modifiers, keyCode,
                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
