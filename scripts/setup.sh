@@ -19,8 +19,9 @@ packages=(
   libatspi2.0-dev libglib2.0-dev at-spi2-core dbus dbus-x11
   xvfb openbox trayer xdotool x11-utils xterm imagemagick
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 libgtk-3-0
-  # the desktops' stock shortcut defaults the microphone key is checked against
-  gsettings-desktop-schemas gnome-settings-daemon-common mutter-common gnome-shell-common
+  # the desktops' stock shortcut defaults the microphone key is checked against, and
+  # polkit's pkexec, which starts the keymap helper
+  gsettings-desktop-schemas gnome-settings-daemon-common mutter-common gnome-shell-common pkexec
   # sound server and a voice for test speech
   pulseaudio pulseaudio-utils espeak-ng sox
   # the bundled transcription service

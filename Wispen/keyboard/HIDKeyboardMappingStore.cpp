@@ -1,6 +1,7 @@
 #include "HIDKeyboardMappingStore.h"
 
 #include "HIDUsages.h"
+#include "HelperInputDevices.h"
 #include "LinuxInputDevices.h"
 #include "ZedazidEdize.h"
 
@@ -20,6 +21,24 @@ constexpr unsigned highestKeyCode = 0x2FF;
 
 // A device vanished while it was being read; it is left out as if listed a moment later.
 struct Vanished {};
+// The devices may not be opened by this user.
+struct Denied {};
+
+QStringList listNodes(InputDevices& devices) {
+    auto nodes = devices.nodes();
+    if (!nodes)
+        throw Denied{};
+    return *nodes;
+}
+
+// Null when the node has gone meanwhile.
+std::unique_ptr<InputDevice> open(InputDevices& devices, const QString& node) {
+    InputDevices::OpenFailure failure = InputDevices::OpenFailure::none;
+    auto device = devices.open(node, failure);
+    if (!device && failure != InputDevices::OpenFailure::gone)
+        throw Denied{};
+    return device;
+}
 
 // The key code of each known usage the device's keymap holds; none for a keymap
 // that is not addressed by usages.
@@ -57,14 +76,9 @@ MicrophoneMapping::MappingList mappingList(const std::map<quint64, unsigned>& co
     return list;
 }
 
-// What a node's advertised keys make it: a keyboard has every letter, a consumer
-// control any consumer key.
-struct Kind {
-    bool keyboard = false;
-    bool consumer = false;
-};
+} // namespace
 
-Kind kindOf(const InputDevice& device) {
+HIDKeyboardMappingStore::Kind HIDKeyboardMappingStore::kindOf(const InputDevice& device) {
     int letters = 0;
     Kind kind;
     for (unsigned code = 0; code <= highestKeyCode; ++code) {
@@ -76,6 +90,8 @@ Kind kindOf(const InputDevice& device) {
     kind.keyboard = letters == 26;
     return kind;
 }
+
+namespace {
 
 // The key code the list gives each usage of the keymap: its entry's destination or
 // the default. Nothing when the keymap cannot hold the list: one key code per
@@ -99,10 +115,13 @@ std::optional<std::map<quint64, unsigned>> keyCodes(const MicrophoneMapping::Map
 } // namespace
 
 HIDKeyboardMappingStore::HIDKeyboardMappingStore()
-    : HIDKeyboardMappingStore(std::make_unique<LinuxInputDevices>()) {}
+    : HIDKeyboardMappingStore(std::make_unique<LinuxInputDevices>(),
+                              std::make_unique<HelperInputDevices>()) {}
 
-HIDKeyboardMappingStore::HIDKeyboardMappingStore(std::unique_ptr<InputDevices> devices)
-    : m_devices(std::move(devices)) {}
+HIDKeyboardMappingStore::HIDKeyboardMappingStore(std::unique_ptr<InputDevices> devices,
+                                                 std::unique_ptr<InputDevices> privileged)
+    : m_devices(std::move(devices))
+    , m_privileged(std::move(privileged)) {}
 
 HIDKeyboardMappingStore::~HIDKeyboardMappingStore() = default;
 
@@ -113,23 +132,34 @@ const QList<quint64>& HIDKeyboardMappingStore::knownUsages() {
     return usages;
 }
 
-QStringList HIDKeyboardMappingStore::listNodes() {
-    auto nodes = m_devices->nodes();
-    if (!nodes)
+template <typename Operation> auto HIDKeyboardMappingStore::withAccess(Operation operation) {
+    if (!m_usePrivileged) {
+        try {
+            return operation(*m_devices);
+        } catch (const Denied&) {
+            if (!m_privileged)
+                throw ZedazidEdize::message(cannotReadDevices);
+            m_usePrivileged = true;
+        }
+    }
+    try {
+        return operation(*m_privileged);
+    } catch (const Denied&) {
         throw ZedazidEdize::message(cannotReadDevices);
-    return *nodes;
-}
-
-// Null when the node has gone meanwhile; throws when it may not be opened.
-std::unique_ptr<InputDevice> HIDKeyboardMappingStore::open(const QString& node) {
-    InputDevices::OpenFailure failure = InputDevices::OpenFailure::none;
-    auto device = m_devices->open(node, failure);
-    if (!device && failure != InputDevices::OpenFailure::gone)
-        throw ZedazidEdize::message(cannotReadDevices);
-    return device;
+    }
 }
 
 QList<DeviceMapping> HIDKeyboardMappingStore::read() {
+    return withAccess([this](InputDevices& devices) { return readFrom(devices); });
+}
+
+void HIDKeyboardMappingStore::write(const QString& deviceID,
+                                    const MicrophoneMapping::MappingList& mappings,
+                                    const MicrophoneMapping::MappingList& replacing) {
+    withAccess([&](InputDevices& devices) { writeTo(devices, deviceID, mappings, replacing); });
+}
+
+QList<DeviceMapping> HIDKeyboardMappingStore::readFrom(InputDevices& devices) {
     // Nodes of one HID device (its keyboard and consumer-control halves) share one
     // keymap; they are listed once, under the first node's number, as one service
     // with the keys of all of them.
@@ -140,8 +170,8 @@ QList<DeviceMapping> HIDKeyboardMappingStore::read() {
         Kind kind;
     };
     QList<Service> services;
-    for (const QString& node : listNodes()) {
-        const auto device = open(node);
+    for (const QString& node : listNodes(devices)) {
+        const auto device = open(devices, node);
         const auto number = device ? device->inputNumber() : std::nullopt;
         if (!number)
             continue;
@@ -176,14 +206,14 @@ QList<DeviceMapping> HIDKeyboardMappingStore::read() {
     return result;
 }
 
-void HIDKeyboardMappingStore::write(const QString& deviceID,
-                                    const MicrophoneMapping::MappingList& mappings,
-                                    const MicrophoneMapping::MappingList& replacing) {
+void HIDKeyboardMappingStore::writeTo(InputDevices& devices, const QString& deviceID,
+                                      const MicrophoneMapping::MappingList& mappings,
+                                      const MicrophoneMapping::MappingList& replacing) {
     // The service with that id: a node that is the first of those sharing its keymap.
     std::unique_ptr<InputDevice> device;
     QStringList owners;
-    for (const QString& node : listNodes()) {
-        device = open(node);
+    for (const QString& node : listNodes(devices)) {
+        device = open(devices, node);
         const auto number = device ? device->inputNumber() : std::nullopt;
         const QString owner = number ? device->keymapOwner() : QString();
         const bool service = number && (owner.isEmpty() || !owners.contains(owner));
