@@ -17,3 +17,12 @@ for bench in bench_core bench_audio bench_paste bench_service; do
     echo "== $bench"
     "$root/tests/harness/in-desktop.sh" "$desktop" "$binary" "$@"
 done
+
+# The whole application: launch, memory over 100 dictations, the bundled service.
+# It runs in a network namespace of its own, so that the bundled service's fixed
+# loopback port is ours and not a service someone else runs on this machine (the
+# desktop's sockets are files, which the namespace does not hide).
+echo "== app_figures"
+fields=$(find "$build/tests/paste" -type f -name paste_qt_fields -perm -u+x | head -n1)
+"$root/tests/harness/in-desktop.sh" "$desktop" unshare --net sh -c 'ip link set lo up && exec "$@"' \
+    sh "$root/bench/app/app_figures.py" "$build/bin/wispen" "$fields"
