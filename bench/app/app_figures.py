@@ -33,15 +33,21 @@ def load_average():
         return " ".join(f.read().split()[:3])
 
 
-def rss_mb(pid):
+def rss_mb(pid, field="VmRSS"):
     try:
         with open(f"/proc/{pid}/status") as f:
             for line in f:
-                if line.startswith("VmRSS:"):
+                if line.startswith(field + ":"):
                     return int(line.split()[1]) / 1024.0
     except FileNotFoundError:
         pass
     return 0.0
+
+
+# Resident memory, and the part of it that is the process's own (heap, stacks)
+# rather than pages of shared libraries, which is where a leak would show.
+def memory(pid):
+    return f"{rss_mb(pid):.1f} MB ({rss_mb(pid, 'RssAnon'):.1f} MB private)"
 
 
 def children_named(pid, name):
@@ -186,7 +192,7 @@ def main():
     try:
         within(10, tray_icon_shown)
         time.sleep(args.settle)
-        print(f"wispen idle resident memory: {rss_mb(wispen.pid):.1f} MB (load {load_average()})")
+        print(f"wispen idle resident memory: {memory(wispen.pid)} (load {load_average()})")
 
         window = info["window"][0]
         x, y = info["line"][:2]
@@ -212,7 +218,6 @@ def main():
               f", load {load_average()})")
 
         warm = []
-        samples = []
         failures = 0
         began = time.monotonic()
         for n in range(2, args.dictations + 1):
@@ -226,8 +231,7 @@ def main():
                 warm.append(took)
             if n in (2, 10, 25, 50, 75, 100) or n == args.dictations:
                 time.sleep(1)
-                samples.append((n, rss_mb(wispen.pid)))
-                print(f"  after {n} dictations: wispen {samples[-1][1]:.1f} MB "
+                print(f"  after {n} dictations: wispen {memory(wispen.pid)} "
                       f"(load {load_average()})", flush=True)
         if warm:
             median = statistics.median(warm)
@@ -236,7 +240,7 @@ def main():
                   f"{(cold - median) * 1000:.0f} ms; {failures} without a transcript")
         time.sleep(args.settle)
         print(f"wispen resident memory after {1 + len(warm) + failures} dictations, idle: "
-              f"{rss_mb(wispen.pid):.1f} MB (load {load_average()})")
+              f"{memory(wispen.pid)} (load {load_average()})")
         for pid in services:
             print(f"bundled service resident memory, idle while it runs: {rss_mb(pid):.1f} MB")
     finally:
