@@ -82,9 +82,12 @@ def tray_icon_shown():
     return TRAY_MARK in tree
 
 
+# Whether an application records; the desktop's own remapping module, which has no
+# client, always holds an output of the microphone and is not counted.
 def mic_open():
-    out = subprocess.run(["pactl", "list", "short", "source-outputs"], capture_output=True).stdout
-    return bool(out.strip())
+    out = subprocess.run(["pactl", "list", "short", "source-outputs"], capture_output=True,
+                         text=True).stdout
+    return any(len(line.split()) > 2 and line.split()[2] != "-" for line in out.splitlines())
 
 
 def stop(process):
