@@ -187,6 +187,8 @@ void ReradazIzavo::begin() {
         return;
     setPasteHint(std::nullopt);
     m_pasteCaptureFailure.reset();
+    // A paste of the previous transcript still waiting for its field gives way.
+    m_pasteRetry.reset();
     // The field focused at the moment of the trigger is the one that later receives
     // the text, so it is captured before any audio is recorded.
     if (m_autoPaste)

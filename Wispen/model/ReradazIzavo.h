@@ -103,6 +103,10 @@ public:
     // The longest recording the service accepts; reaching it submits the recording.
     static constexpr double maximumDurationSeconds = TranscriptionContract::maximumDuration;
     static constexpr double minimumDurationSeconds = 0.3;
+    // How often, and how many times, a paste refused while the captured field takes its
+    // focus back from our shortcut's key grab is tried again.
+    static constexpr std::chrono::milliseconds pasteRetryInterval{10};
+    static constexpr int maxPasteRetries = 100;
 
     // The accessibility poll's default period while the settings window is open.
     static constexpr std::uint64_t permissionPollNanoseconds = 1'000'000'000;
@@ -228,6 +232,9 @@ private:
     void upload(const QUuid& id);
     void submissionEnded(const QUuid& id, const TranscriptionOutcome& outcome);
     bool copy(const QString& text);
+    // Takes the transcript by value: the retry timer that holds it may end meanwhile.
+    void pasteIntoDestination(QString transcript);
+    void showCopied(const std::optional<QString>& failure);
 
     void setPhase(Phase phase);
     void setStatus(const QString& status);
@@ -283,6 +290,9 @@ private:
     std::shared_ptr<PendingTranscription> m_task;
     std::unique_ptr<TimerSource::Handle> m_meter;
     std::unique_ptr<CapturedField> m_destination;
+    // While set, the transcript is on the clipboard and the paste waits for the focus.
+    std::unique_ptr<TimerSource::Handle> m_pasteRetry;
+    int m_pasteRetries = 0;
     qint64 m_clipboardCount = 0;
     bool m_keyIsDown = false;
 };

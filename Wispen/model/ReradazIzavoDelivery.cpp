@@ -2,6 +2,7 @@
 // field or onto the clipboard.
 #include "ReradazIzavo.h"
 
+#include "PasteTarget.h"
 #include "Pasteboard.h"
 #include "QueuedCall.h"
 #include "RecordingFileError.h"
@@ -107,20 +108,51 @@ void ReradazIzavo::deliver(const QString& transcript) {
         return;
     }
 
-    const std::unique_ptr<CapturedField> target = std::move(m_destination);
-    std::optional<QString> failure = m_pasteCaptureFailure;
     setPasteHint(std::nullopt);
-    if (m_autoPaste && target && target->paste(failure)) {
+    m_pasteRetries = 0;
+    if (m_autoPaste && m_destination) {
+        pasteIntoDestination(transcript);
+        return;
+    }
+    m_destination.reset();
+    showCopied(m_pasteCaptureFailure);
+}
+
+void ReradazIzavo::pasteIntoDestination(QString transcript) {
+    std::optional<QString> failure = m_pasteCaptureFailure;
+    if (m_destination->paste(transcript, failure)) {
+        m_pasteRetry.reset();
+        m_destination.reset();
         update(StatusText::pasteSent, DetailText::pasteSent);
         return;
     }
+    // Our own shortcut may still hold the keyboard, or have let it go so recently that
+    // the field has not taken its focus back: ask again shortly, a bounded number of times.
+    if (m_destination->focusReturning() && m_pasteRetries < maxPasteRetries) {
+        if (!m_pasteRetry) {
+            m_pasteRetry = m_timers->startRepeating(pasteRetryInterval, [this, transcript] {
+                ++m_pasteRetries;
+                pasteIntoDestination(transcript);
+            });
+            // The session is over: publish its phase, so a new dictation may start.
+            update(m_status, m_detail);
+        }
+        return;
+    }
+    m_pasteRetry.reset();
+    m_destination.reset();
+    showCopied(failure);
+}
 
+void ReradazIzavo::showCopied(const std::optional<QString>& failure) {
     std::optional<QString> hint;
     if (m_autoPaste)
         hint = failure && !failure->isEmpty() ? *failure : DetailText::fieldNotConfirmed;
     setPasteHint(hint);
-    update(StatusText::copied,
-           hint ? *hint + QLatin1Char(' ') + DetailText::pressToPaste : DetailText::pressToPaste);
+    // Terminals take a paste with a key of their own.
+    const QString& instruction = hint == PasteTarget::terminal ? DetailText::pressToPasteInTerminal
+                                                               : DetailText::pressToPaste;
+    update(StatusText::copied, hint ? *hint + QLatin1Char(' ') + instruction : instruction);
 }
 
 bool ReradazIzavo::copy(const QString& text) {

@@ -172,6 +172,7 @@ void ReradazIzavo::resetRecording() {
         m_task.reset();
     }
     cleanRecording();
+    m_pasteRetry.reset();
     m_destination.reset();
     m_keyIsDown = false;
 }

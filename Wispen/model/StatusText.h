@@ -55,6 +55,8 @@ inline const QString clipboardCopyFailed =
 inline const QString pasteSent =
     QStringLiteral("The transcript is also on your clipboard. If it did not appear, press Ctrl+V.");
 inline const QString pressToPaste = QStringLiteral("Press Ctrl+V to paste.");
+// After the terminal refusal: Linux terminals paste with Control+Shift+V.
+inline const QString pressToPasteInTerminal = QStringLiteral("Press Ctrl+Shift+V to paste.");
 inline const QString pressToPasteLast =
     QStringLiteral("Press Ctrl+V to paste your last transcript.");
 inline const QString fieldNotConfirmed =

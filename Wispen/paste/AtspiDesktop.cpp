@@ -1,5 +1,6 @@
 #include "AtspiDesktop.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <memory>
@@ -72,11 +73,15 @@ void AtspiDesktop::stopFollowingFocus() {
 
 void AtspiDesktop::onFocusEvent(AtspiEvent* event, void* self) {
     const EventPtr owned(event);
-    // detail1 is 1 when the source gained the focus; losing it leaves the last winner.
+    // detail1 is 1 when the source gained the focus; losing it leaves the last winner,
+    // so the field a key grab took the focus from stays the latest one. Our own windows
+    // never receive a paste and must not displace the field the user typed in.
     if (!event->source || event->detail1 != 1)
         return;
-    static_cast<AtspiDesktop*>(self)->latestFocus_ =
-        GObjectRef<AtspiAccessible>::share(event->source);
+    auto* desktop = static_cast<AtspiDesktop*>(self);
+    if (desktop->processId(event->source) == QCoreApplication::applicationPid())
+        return;
+    desktop->latestFocus_ = GObjectRef<AtspiAccessible>::share(event->source);
 }
 
 AccessibleElement AtspiDesktop::wrap(const GObjectRef<AtspiAccessible>& accessible) {
@@ -101,18 +106,20 @@ std::optional<qint64> AtspiDesktop::processId(AtspiAccessible* accessible) {
     return pid;
 }
 
-bool AtspiDesktop::isFocused(AtspiAccessible* accessible) {
+bool AtspiDesktop::isFocused(AtspiAccessible* accessible, bool orJustExisting) {
     const GObjectRef<AtspiStateSet> states = freshStates(accessible);
-    return states && atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED);
+    if (!states || atspi_state_set_contains(states.get(), ATSPI_STATE_DEFUNCT))
+        return false;
+    return orJustExisting || atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED);
 }
 
-AccessibleElement AtspiDesktop::focused(qint64 pid) {
+AccessibleElement AtspiDesktop::focused(qint64 pid, bool grabHeld) {
     if (!connected_)
         return {};
     // A copy: the calls below can deliver a newer focus event.
     const GObjectRef<AtspiAccessible> latest = latestFocus_;
     if (latest && processId(latest.get()) == pid) {
-        if (isFocused(latest.get()))
+        if (isFocused(latest.get(), grabHeld))
             return wrap(latest);
         // The application no longer reports this element focused; look for the one it does.
     }
@@ -160,7 +167,9 @@ GObjectRef<AtspiAccessible> AtspiDesktop::search(qint64 pid) {
                 return {};
             if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
                 return node;
-            if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING))
+            // GTK 4 marks containers visible but not showing.
+            if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING) &&
+                !atspi_state_set_contains(states.get(), ATSPI_STATE_VISIBLE))
                 continue;
         }
         GErrorSlot error;
@@ -249,9 +258,13 @@ std::optional<QString> AtspiDesktop::text(const AccessibleElement& element) {
     const GObjectRef<AtspiText> text = textOf(element);
     if (!text)
         return std::nullopt;
-    constexpr gint wholeText = -1;
+    // By its character count: GTK 4 answers an end offset of -1 (the end) with no text.
+    GErrorSlot countError;
+    const gint count = atspi_text_get_character_count(text.get(), countError.out());
+    if (countError.failed() || count < 0)
+        return std::nullopt;
     GErrorSlot error;
-    const GCharPtr value(atspi_text_get_text(text.get(), 0, wholeText, error.out()));
+    const GCharPtr value(atspi_text_get_text(text.get(), 0, count, error.out()));
     if (error.failed() || !value)
         return std::nullopt;
     return QString::fromUtf8(value.get());

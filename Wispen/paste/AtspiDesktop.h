@@ -38,8 +38,10 @@ public:
 
     // The focused element of process `pid`: the one the latest focus event named while
     // it still has the focus and belongs to `pid`, otherwise one found by a bounded
-    // search of that application; null when neither finds one.
-    AccessibleElement focused(qint64 pid);
+    // search of that application; null when neither finds one. While a key grab holds
+    // the keyboard (`grabHeld`), the application reports its field unfocused: the
+    // element the latest focus event named counts as focused as long as it exists.
+    AccessibleElement focused(qint64 pid, bool grabHeld = false);
 
     // Nothing when unreadable; see FieldAccess for each.
     std::optional<QString> role(const AccessibleElement& element);
@@ -51,7 +53,7 @@ public:
 private:
     static void onFocusEvent(AtspiEvent* event, void* self);
     std::optional<qint64> processId(AtspiAccessible* accessible);
-    bool isFocused(AtspiAccessible* accessible);
+    bool isFocused(AtspiAccessible* accessible, bool orJustExisting);
     GObjectRef<AtspiAccessible> search(qint64 pid);
     static AccessibleElement wrap(const GObjectRef<AtspiAccessible>& accessible);
 

@@ -11,10 +11,15 @@ class CapturedField {
 public:
     virtual ~CapturedField() = default;
 
-    // Confirms that the same field is still focused and unchanged, then posts the
-    // paste keystroke and returns at once. False, with `failure` set to the
-    // reason, when anything changed or pasting is unsafe.
-    virtual bool paste(std::optional<QString>& failure) = 0;
+    // Confirms that the same field is still focused and unchanged, then pastes the
+    // transcript (already on the clipboard) and returns at once; a space goes before it
+    // where it would otherwise run into the word before the cursor. False, with
+    // `failure` set to the reason, when anything changed or pasting is unsafe.
+    virtual bool paste(const QString& transcript, std::optional<QString>& failure) = 0;
+
+    // True while a refused paste may still succeed in a moment: a key grab holds the
+    // keyboard or let it go moments ago, and the field takes its focus back after it.
+    virtual bool focusReturning() = 0;
 };
 
 // Captures the focused field; null, with `failure` set to the reason, when there is

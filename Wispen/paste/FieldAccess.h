@@ -2,6 +2,7 @@
 
 #include "AccessibleElement.h"
 #include "FrontmostApplication.h"
+#include "KeyboardGrab.h"
 #include "TextSelection.h"
 
 #include <QString>
@@ -26,8 +27,14 @@ public:
     // This process; never fails.
     virtual qint64 ownProcessId() const = 0;
 
-    // A null element when the application exposes no focused element in time.
+    // A null element when the application exposes no focused element in time. While a
+    // key grab holds the keyboard, the application's field reads as unfocused; then the
+    // element that had the focus before the grab is the focused one.
     virtual AccessibleElement focusedElement(qint64 pid) = 0;
+
+    // Whether a key grab on the root window holds the keyboard or let it go moments ago;
+    // `none` when that cannot be told.
+    virtual KeyboardGrab keyboardGrab() = 0;
 
     // The element's role name ("entry", "password text", ...); nothing when unreadable.
     virtual std::optional<QString> role(const AccessibleElement& element) = 0;
@@ -51,4 +58,8 @@ public:
     // Posts the paste keystroke and returns without waiting for the receiver; false
     // when the keystroke could not be made or sent.
     virtual bool postPasteKeystroke() = 0;
+
+    // Posts a space keystroke (press and release) and returns without waiting; false
+    // when it could not be made or sent.
+    virtual bool postSpaceKeystroke() = 0;
 };

@@ -23,7 +23,11 @@ qint64 LinuxFieldAccess::ownProcessId() const {
 }
 
 AccessibleElement LinuxFieldAccess::focusedElement(qint64 pid) {
-    return accessibility_.focused(pid);
+    return accessibility_.focused(pid, x11_.keyboardGrab() == KeyboardGrab::held);
+}
+
+KeyboardGrab LinuxFieldAccess::keyboardGrab() {
+    return x11_.keyboardGrab();
 }
 
 std::optional<QString> LinuxFieldAccess::role(const AccessibleElement& element) {
@@ -52,4 +56,8 @@ bool LinuxFieldAccess::modifierHeld() {
 
 bool LinuxFieldAccess::postPasteKeystroke() {
     return x11_.postPasteKeystroke();
+}
+
+bool LinuxFieldAccess::postSpaceKeystroke() {
+    return x11_.postSpaceKeystroke();
 }

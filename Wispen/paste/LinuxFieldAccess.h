@@ -23,6 +23,7 @@ public:
     std::optional<FrontmostApplication> frontmostApplication() override;
     qint64 ownProcessId() const override;
     AccessibleElement focusedElement(qint64 pid) override;
+    KeyboardGrab keyboardGrab() override;
     std::optional<QString> role(const AccessibleElement& element) override;
     std::optional<AccessibleElement> window(const AccessibleElement& element) override;
     std::optional<TextSelection> selection(const AccessibleElement& element) override;
@@ -30,6 +31,7 @@ public:
     std::optional<qint64> characterCount(const AccessibleElement& element) override;
     bool modifierHeld() override;
     bool postPasteKeystroke() override;
+    bool postSpaceKeystroke() override;
 
 private:
     AtspiDesktop accessibility_;

@@ -5,6 +5,8 @@
 
 #include <QCryptographicHash>
 
+#include <algorithm>
+
 namespace {
 
 // Hands the controller a captured field it can paste into once.
@@ -12,7 +14,10 @@ class CapturedPasteTarget final : public CapturedField {
 public:
     explicit CapturedPasteTarget(PasteTarget target)
         : target_(std::move(target)) {}
-    bool paste(std::optional<QString>& failure) override { return target_.paste(failure); }
+    bool paste(const QString& transcript, std::optional<QString>& failure) override {
+        return target_.paste(transcript, failure);
+    }
+    bool focusReturning() override { return target_.focusReturning(); }
 
 private:
     PasteTarget target_;
@@ -83,7 +88,15 @@ std::unique_ptr<CapturedField> PasteTarget::captureField(std::optional<QString>&
 }
 
 bool PasteTarget::startWatchingFocus() {
-    return desktop()->isTrusted();
+    const std::shared_ptr<FieldAccess> access = desktop();
+    if (!access->isTrusted())
+        return false;
+    // Learn the field that had the focus before we started: while our shortcut is held
+    // GTK reports it unfocused, and the first dictation would not find it.
+    const std::optional<FrontmostApplication> frontmost = access->frontmostApplication();
+    if (frontmost && frontmost->pid != access->ownProcessId())
+        focused(frontmost->pid, *access);
+    return true;
 }
 
 void PasteTarget::stopWatchingFocus() {
@@ -91,40 +104,71 @@ void PasteTarget::stopWatchingFocus() {
 }
 
 bool PasteTarget::isStillFocused() const {
-    if (!access_->isTrusted())
-        return false;
-    const std::optional<FrontmostApplication> frontmost = access_->frontmostApplication();
-    if (!frontmost || frontmost->pid != pid_)
-        return false;
-    const AccessibleElement current = focused(pid_, *access_);
-    if (current.isNull() || !(current == element_))
-        return false;
-    const std::optional<AccessibleElement> window = access_->window(current);
-    if (!window || !(*window == window_))
-        return false;
-    const std::optional<TextSelection> selection = access_->selection(current);
-    if (!selection || !(*selection == selection_))
-        return false;
-    const std::optional<QString> contentDigest = digest(current, *access_);
-    return contentDigest && *contentDigest == contentDigest_;
+    return confirmedText().has_value();
 }
 
-bool PasteTarget::paste(std::optional<QString>& failure) const {
+std::optional<QString> PasteTarget::confirmedText() const {
+    // Keystrokes would reach the grab, not the field.
+    if (!access_->isTrusted() || access_->keyboardGrab() == KeyboardGrab::held)
+        return std::nullopt;
+    const std::optional<FrontmostApplication> frontmost = access_->frontmostApplication();
+    if (!frontmost || frontmost->pid != pid_)
+        return std::nullopt;
+    const AccessibleElement current = focused(pid_, *access_);
+    if (current.isNull() || !(current == element_))
+        return std::nullopt;
+    const std::optional<AccessibleElement> window = access_->window(current);
+    if (!window || !(*window == window_))
+        return std::nullopt;
+    const std::optional<TextSelection> selection = access_->selection(current);
+    if (!selection || !(*selection == selection_))
+        return std::nullopt;
+    std::optional<QString> text = contents(current, *access_);
+    if (!text || digestOf(*text) != contentDigest_)
+        return std::nullopt;
+    return text;
+}
+
+bool PasteTarget::paste(const QString& transcript, std::optional<QString>& failure) const {
     if (access_->modifierHeld()) {
         failure = modifierHeld;
         return false;
     }
-    if (!isStillFocused()) {
+    const std::optional<QString> text = confirmedText();
+    if (!text) {
         failure = targetChanged;
         return false;
     }
+    // The clipboard keeps the bare transcript: the space is typed, not pasted.
     // Nothing may wait on the target after this: it fetches the clipboard from our
     // event loop.
-    if (!access_->postPasteKeystroke()) {
+    if ((needsLeadingSpace(*text, selection_, transcript) && !access_->postSpaceKeystroke()) ||
+        !access_->postPasteKeystroke()) {
         failure = keystrokeFailed;
         return false;
     }
     return true;
+}
+
+bool PasteTarget::focusReturning() const {
+    return access_->keyboardGrab() != KeyboardGrab::none;
+}
+
+bool PasteTarget::needsLeadingSpace(const QString& text, const TextSelection& selection,
+                                    const QString& transcript) {
+    // A paste replaces the selection, so what precedes the selection is what it meets.
+    qsizetype at = selection.caret;
+    for (const TextSelection::Range& range : selection.ranges) {
+        if (range.start != range.end && std::min(range.start, range.end) <= at &&
+            at <= std::max(range.start, range.end))
+            at = std::min(range.start, range.end);
+    }
+    const QList<uint> before = text.toUcs4();
+    const QList<uint> pasted = transcript.left(2).toUcs4();
+    if (at <= 0 || at > before.size() || pasted.isEmpty())
+        return false;
+    const uint first = pasted.constFirst();
+    return !QChar::isSpace(before[at - 1]) && (QChar::isLetter(first) || QChar::isDigit(first));
 }
 
 AccessibleElement PasteTarget::focused(qint64 pid, FieldAccess& access) {
@@ -132,11 +176,16 @@ AccessibleElement PasteTarget::focused(qint64 pid, FieldAccess& access) {
 }
 
 std::optional<QString> PasteTarget::digest(const AccessibleElement& element, FieldAccess& read) {
+    const std::optional<QString> text = contents(element, read);
+    return text ? std::optional(digestOf(*text)) : std::nullopt;
+}
+
+std::optional<QString> PasteTarget::contents(const AccessibleElement& element, FieldAccess& read) {
     if (std::optional<QString> text = read.text(element))
-        return digestOf(*text);
+        return text;
     const std::optional<qint64> count = read.characterCount(element);
     if (count && *count == 0)
-        return digestOf(QString());
+        return QString();
     return std::nullopt;
 }
 

@@ -64,20 +64,31 @@ public:
     // The controller's capture: the desktop's focused field as something it can paste into.
     static std::unique_ptr<CapturedField> captureField(std::optional<QString>& failure);
 
-    // Starts following the desktop's focus now, so the first capture already knows the
-    // focused field; capture starts it otherwise. Call it after the QGuiApplication exists.
-    // False when accessibility is unreachable or switched off.
+    // Starts following the desktop's focus and the key grabs now, and looks up the field
+    // focused at this moment, so the first capture already knows it; capture starts it
+    // otherwise. Call it after the QGuiApplication exists. False when accessibility is
+    // unreachable or switched off.
     static bool startWatchingFocus();
     // Stops following the focus; a later capture finds the field by a bounded search.
     static void stopWatchingFocus();
 
     // True when the captured field is still focused and unchanged; false at the first
-    // difference or unreadable detail.
+    // difference or unreadable detail, and while a key grab holds the keyboard.
     bool isStillFocused() const;
 
-    // Posts the paste keystroke into the unchanged field and returns at once. Returns
-    // false with `failure` set to the reason; leaves `failure` alone on success.
-    bool paste(std::optional<QString>& failure) const;
+    // Posts the paste keystroke into the unchanged field, after a space when
+    // needsLeadingSpace says so, and returns at once. Returns false with `failure` set
+    // to the reason; leaves `failure` alone on success.
+    bool paste(const QString& transcript, std::optional<QString>& failure) const;
+
+    // True while a refusal may be a key grab's passing effect on the focus.
+    bool focusReturning() const;
+
+    // Whether `transcript`, pasted over the selection or at the caret of a field holding
+    // `text`, would run into the character before it: that character is not white
+    // space and the transcript starts with a letter or digit. Offsets count characters.
+    static bool needsLeadingSpace(const QString& text, const TextSelection& selection,
+                                  const QString& transcript);
 
     // The application's focused element, or a null element.
     static AccessibleElement focused(qint64 pid, FieldAccess& access);
@@ -85,6 +96,8 @@ public:
     // Lower-case hexadecimal SHA-256 of the element's text; nothing when the text cannot
     // be read (an unreadable text counts as empty only when the element has no characters).
     static std::optional<QString> digest(const AccessibleElement& element, FieldAccess& read);
+    // The element's text as digest() reads it.
+    static std::optional<QString> contents(const AccessibleElement& element, FieldAccess& read);
 
     // Lower-case hexadecimal SHA-256 of the text's UTF-8 bytes.
     static QString digestOf(const QString& text);
@@ -96,6 +109,9 @@ public:
     const QString& contentDigest() const { return contentDigest_; }
 
 private:
+    // The field's current text when it is still focused and unchanged.
+    std::optional<QString> confirmedText() const;
+
     qint64 pid_;
     AccessibleElement element_;
     AccessibleElement window_;

@@ -18,6 +18,7 @@ constexpr uint16_t heldModifierMask =
     XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 
 constexpr xcb_keysym_t keysymV = 0x0076;
+constexpr xcb_keysym_t keysymSpace = 0x0020;
 constexpr xcb_keysym_t keysymControlL = 0xffe3;
 // A keymap with only non-Latin layouts has no V anywhere; toolkits still read
 // Control with the key where V sits on a Latin keyboard as paste. X key codes are
@@ -80,6 +81,50 @@ X11Session::X11Session() {
     activeWindowAtom_ = atom("_NET_ACTIVE_WINDOW");
     pidAtom_ = atom("_NET_WM_PID");
     applicationIdAtom_ = atom("_GTK_APPLICATION_ID");
+    watchRootFocus();
+}
+
+void X11Session::watchRootFocus() {
+    // Event masks are kept per client, so adding ours leaves every other client's
+    // alone; Qt ignores focus events of windows that are not its own.
+    const XcbReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, root_), nullptr));
+    if (!attributes)
+        return;
+    const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_FOCUS_CHANGE;
+    const XcbReply<xcb_generic_error_t> error(xcb_request_check(
+        connection_,
+        xcb_change_window_attributes_checked(connection_, root_, XCB_CW_EVENT_MASK, &mask)));
+    if (!error)
+        QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+bool X11Session::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    const uint8_t type = event->response_type & ~0x80;
+    if (type != XCB_FOCUS_IN && type != XCB_FOCUS_OUT)
+        return false;
+    // Focus-in and focus-out events share one layout.
+    const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+    if (focus->event != root_)
+        return false;
+    if (type == XCB_FOCUS_IN && focus->mode == XCB_NOTIFY_MODE_GRAB) {
+        m_grabHeld = true;
+    } else if (type == XCB_FOCUS_OUT && focus->mode == XCB_NOTIFY_MODE_UNGRAB) {
+        m_grabHeld = false;
+        m_sinceGrabEnded.start();
+    }
+    return false;
+}
+
+KeyboardGrab X11Session::keyboardGrab() const {
+    if (m_grabHeld)
+        return KeyboardGrab::held;
+    if (m_sinceGrabEnded.isValid() && m_sinceGrabEnded.elapsed() < focusReturnMs)
+        return KeyboardGrab::justReleased;
+    return KeyboardGrab::none;
 }
 
 xcb_atom_t X11Session::atom(const char* name) const {
@@ -179,4 +224,22 @@ bool X11Session::postPasteKeystroke() const {
         posted = posted && !error;
     }
     return posted;
+}
+
+bool X11Session::postSpaceKeystroke() const {
+    if (!canSynthesiseKeys())
+        return false;
+    const KeySymbols symbols(xcb_key_symbols_alloc(connection_));
+    const xcb_keycode_t space =
+        symbols ? keycodeFor(symbols.get(), keysymSpace) : xcb_keycode_t{XCB_NO_SYMBOL};
+    if (space == XCB_NO_SYMBOL)
+        return false;
+    const XcbReply<xcb_generic_error_t> pressed(xcb_request_check(
+        connection_, xcb_test_fake_input_checked(connection_, XCB_KEY_PRESS, space,
+                                                 XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));
+    // Released whatever the press's answer, so no key is left down.
+    const XcbReply<xcb_generic_error_t> released(xcb_request_check(
+        connection_, xcb_test_fake_input_checked(connection_, XCB_KEY_RELEASE, space,
+                                                 XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));
+    return !pressed && !released;
 }

@@ -13,11 +13,12 @@ const QString usersText = MemoryPasteboard().contents.value();
 const QString refusal = QStringLiteral("The text field changed.");
 const QString exposure = QStringLiteral("This app did not expose its focused field.");
 const QString pressToPaste = QStringLiteral(" Press Ctrl+V to paste.");
+const QString terminal = QStringLiteral("Terminal recordings use manual paste.");
 const QString notConfirmed = QStringLiteral("The original text field could not be confirmed.");
 const QString meanwhile = QStringLiteral("copied meanwhile");
 const std::optional<QString> noHint;
 
-enum class Field { pastes, refuses, refusesSilently, hidden, hiddenSilently };
+enum class Field { pastes, refuses, refusesSilently, hidden, hiddenSilently, terminal };
 enum class Clipboard { keeps, refuses, garbles, changedMeanwhile };
 
 struct DeliveryRow {
@@ -42,6 +43,8 @@ const DeliveryRow deliveryRows[] = {
      StatusText::copied, notConfirmed + pressToPaste, notConfirmed, 1, said},
     {"noFieldWithReason", true, Field::hidden, Clipboard::keeps, said, StatusText::copied,
      exposure + pressToPaste, exposure, 0, said},
+    {"terminal", true, Field::terminal, Clipboard::keeps, said, StatusText::copied,
+     terminal + " Press Ctrl+Shift+V to paste.", terminal, 0, said},
     {"noFieldWithoutReason", true, Field::hiddenSilently, Clipboard::keeps, said,
      StatusText::copied, notConfirmed + pressToPaste, notConfirmed, 0, said},
     {"autoPasteOff", false, Field::pastes, Clipboard::keeps, said, StatusText::copied,
@@ -61,8 +64,10 @@ const DeliveryRow deliveryRows[] = {
 TEST_P(Delivery, PastesOrCopiesWithTheReason) {
     const DeliveryRow& row = GetParam();
     model->setAutoPaste(row.autoPaste);
-    capture->findsField = row.field != Field::hidden && row.field != Field::hiddenSilently;
-    capture->captureFailure = row.field == Field::hidden ? std::optional(exposure) : std::nullopt;
+    capture->findsField = row.field < Field::hidden;
+    capture->captureFailure = row.field == Field::hidden     ? std::optional(exposure)
+                              : row.field == Field::terminal ? std::optional(terminal)
+                                                             : std::nullopt;
     capture->pasteSucceeds = row.field == Field::pastes;
     capture->pasteFailure = row.field == Field::refuses ? std::optional(refusal) : std::nullopt;
     pasteboard->refuseWrites = row.clipboard == Clipboard::refuses;
@@ -79,6 +84,7 @@ TEST_P(Delivery, PastesOrCopiesWithTheReason) {
     EXPECT_EQ(model->detail(), row.detail);
     EXPECT_EQ(model->pasteHint(), row.hint);
     EXPECT_EQ(capture->pastes, row.pastes);
+    EXPECT_EQ(capture->pasted, row.pastes ? row.transcript : QString());
     EXPECT_EQ(pasteboard->contents, row.clipboardAfter);
     EXPECT_EQ(model->lastTranscript(), row.transcript);
     EXPECT_TRUE(recordingFolders().isEmpty());
@@ -86,6 +92,44 @@ TEST_P(Delivery, PastesOrCopiesWithTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, Delivery, testing::ValuesIn(deliveryRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A field taking its focus back from our key grab is asked again on the timer, until
+// it takes the paste, refuses for good, or the retries run out.
+TEST_F(ModelTest, APasteWaitsBoundedlyForTheFocusToReturn) {
+    const int limit = ReradazIzavo::maxPasteRetries;
+    const struct {
+        int awayFor;
+        bool succeeds;
+        QString detail;
+    } rows[] = {{3, true, DetailText::pasteSent},
+                {2, false, refusal + pressToPaste},
+                {limit + 5, true, refusal + pressToPaste}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.awayFor);
+        build();
+        *capture = CaptureScript();
+        capture->pasteSucceeds = row.succeeds, capture->pasteFailure = refusal;
+        capture->focusAwayFor = row.awayFor;
+        driveTo(Phase::transcribing);
+        transcriber->answer(transcriber->calls.size() - 1, said);
+        settle();
+        EXPECT_EQ(model->status(), StatusText::transcribing);
+        EXPECT_EQ(pasteboard->contents, said);
+        for (int tick = 0; tick < limit + 10 && timers->running() > 0; ++tick)
+            timers->tick();
+        EXPECT_EQ(timers->running(), 0u);
+        EXPECT_EQ(capture->pastes, std::min(row.awayFor + 1, limit + 1));
+        EXPECT_EQ(model->detail(), row.detail);
+    }
+    // A new dictation drops a paste still waiting.
+    capture->focusAwayFor = 5;
+    driveTo(Phase::transcribing);
+    transcriber->answer(transcriber->calls.size() - 1, said);
+    settle();
+    EXPECT_EQ(model->phase(), Phase::idle);
+    model->toggle();
+    EXPECT_EQ(timers->running(), 0u);
+}
 
 TEST_F(ModelTest, CopyLastCopiesTheLastTranscriptIfThereIsOne) {
     model->copyLast();

@@ -70,22 +70,29 @@ inline AudioRecorderFactory scriptedRecorderFactory(std::shared_ptr<RecorderScri
     };
 }
 
-// What the captured field does; absent reasons leave the failure untouched.
+// What the captured field does; absent reasons leave the failure untouched. The first
+// `focusAwayFor` pastes are refused as the focus being on its way back.
 struct CaptureScript {
     bool findsField = true, pasteSucceeds = true;
     std::optional<QString> captureFailure, pasteFailure;
+    int focusAwayFor = 0;
     int captures = 0, pastes = 0;
+    QString pasted;
 };
 
 inline PasteTargetCapture scriptedCapture(std::shared_ptr<CaptureScript> script) {
     struct Field final : CapturedField {
         std::shared_ptr<CaptureScript> s;
-        bool paste(std::optional<QString>& failure) override {
-            ++s->pastes;
-            if (!s->pasteSucceeds && s->pasteFailure)
+        bool returning = false;
+        bool paste(const QString& transcript, std::optional<QString>& failure) override {
+            ++s->pastes, s->pasted = transcript;
+            returning = s->focusAwayFor-- > 0;
+            const bool succeeds = s->pasteSucceeds && !returning;
+            if (!succeeds && s->pasteFailure)
                 failure = s->pasteFailure;
-            return s->pasteSucceeds;
+            return succeeds;
         }
+        bool focusReturning() override { return returning; }
     };
     return [script](std::optional<QString>& failure) -> std::unique_ptr<CapturedField> {
         ++script->captures;

@@ -1,7 +1,9 @@
-// The paste target against real applications on the private desktop: a Qt and a GTK
-// application of ours, xterm, and a window of this process, driven with xdotool.
+// The paste target against real applications on the private desktop: a Qt, a GTK 3 and
+// a GTK 4 application of ours, xterm, and a window of this process, driven with xdotool.
 
 #include "AccessibilityStatus.h"
+#include "AtspiDesktop.h"
+#include "GlobalShortcut.h"
 #include "LinuxFieldAccess.h"
 #include "PasteTarget.h"
 #include "TargetApplication.h"
@@ -16,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 #include <linux/input-event-codes.h>
@@ -40,46 +43,85 @@ std::optional<QString> captureFailure(const QString& expected) {
     return failure;
 }
 
-// Types `text` into the cleared field and captures it once the application shows it.
+// Our shortcut, grabbed as the application grabs it, with the presses it received.
+struct HeldShortcut {
+    HeldShortcut() {
+        shortcut.onKey = [this](bool down) { presses += down ? 1 : 0; };
+        shortcut.start();
+    }
+    GlobalShortcut shortcut;
+    int presses = 0;
+};
+
+// Types `text` into the cleared field, then captures it as a dictation does: while our
+// shortcut is held, once the application has seen its focus go to the grab. Returns the
+// target once the shortcut is released and the field has the focus again.
 std::optional<PasteTarget> captureWithText(TargetApplication& application, const QString& field,
-                                           const QString& text) {
-    if (!application.focus(field) || !xdotool({"key", "--clearmodifiers", "ctrl+a", "BackSpace"}) ||
-        (!text.isEmpty() && !xdotool({"type", "--delay", "5", text})))
-        return std::nullopt;
+                                           const QString& text, bool losesFocus) {
+    static HeldShortcut held;
+    const auto strictlyFocused = [&] {
+        return !AtspiDesktop().focused(application.pid()).isNull();
+    };
+    const int presses = held.presses;
     std::optional<QString> failure;
-    return captureUntil(failure, [&](const auto& target) {
-        return target && target->pid() == application.pid() &&
-               target->contentDigest() == PasteTarget::digestOf(text);
+    if (!application.focus(field) || !xdotool({"key", "--clearmodifiers", "ctrl+a", "BackSpace"}) ||
+        (!text.isEmpty() && !xdotool({"type", "--delay", "5", text})) ||
+        !captureUntil(failure,
+                      [&](const auto& target) {
+                          return target && target->contentDigest() == PasteTarget::digestOf(text);
+                      }) ||
+        !xdotool({"keydown", "ctrl+alt+space"}))
+        return std::nullopt;
+    const bool grabbed = pollUntil([&] {
+        return held.presses > presses &&
+               PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
+               strictlyFocused() != losesFocus;
     });
+    std::optional<PasteTarget> target = PasteTarget::capture(failure);
+    if (!xdotool({"keyup", "space", "alt", "ctrl"}) || !grabbed || !target ||
+        target->pid() != application.pid() || !pollUntil([&] { return target->isStillFocused(); }))
+        return std::nullopt;
+    return target;
 }
 
 // Our Qt and GTK applications, shared by the tests of each toolkit.
 class DesktopPaste : public testing::TestWithParam<QString> {
 protected:
     static void SetUpTestSuite() {
-        apps[0] = std::make_unique<TargetApplication>(WISPEN_QT_FIELDS_APP, QStringList());
-        apps[1] = std::make_unique<TargetApplication>(
-            "/usr/bin/python3", QStringList{WISPEN_PASTE_TEST_DIR "/gtk_fields.py"});
+        const QString gtk = WISPEN_PASTE_TEST_DIR "/gtk_fields.py";
+        apps["Qt"] = std::make_unique<TargetApplication>(WISPEN_QT_FIELDS_APP, QStringList());
+        apps["Gtk"] = std::make_unique<TargetApplication>("/usr/bin/python3", QStringList{gtk});
+        apps["Gtk4"] =
+            std::make_unique<TargetApplication>("/usr/bin/python3", QStringList{gtk, "4"});
     }
-    static void TearDownTestSuite() { apps[0].reset(), apps[1].reset(); }
-    void SetUp() override { ASSERT_TRUE(apps[0]->isReady() && apps[1]->isReady()); }
+    static void TearDownTestSuite() { apps.clear(); }
+    void SetUp() override { ASSERT_TRUE(application().isReady() && otherApplication().isReady()); }
 
-    TargetApplication& application() const { return *apps[GetParam() == "Gtk"]; }
-    TargetApplication& otherApplication() const { return *apps[GetParam() != "Gtk"]; }
+    TargetApplication& application() const { return *apps.at(GetParam()); }
+    TargetApplication& otherApplication() const {
+        return *apps.at(GetParam() == "Qt" ? "Gtk" : "Qt");
+    }
+    // GTK reports its field unfocused while a key grab holds the keyboard; Qt does not.
+    std::optional<PasteTarget> captureWithText(const QString& field, const QString& text) const {
+        return ::captureWithText(application(), field, text, GetParam().startsWith("Gtk"));
+    }
 
-    static inline std::unique_ptr<TargetApplication> apps[2];
+    static inline std::map<QString, std::unique_ptr<TargetApplication>> apps;
 };
 
-// Captures each kind of field, refuses the paste while a modifier is held, and pastes
-// the clipboard once it is released, as read back from a separate process.
+// Captures each kind of field while our shortcut is held, refuses the paste while a
+// modifier is held, and pastes the clipboard once it is released, after a space where
+// the words would run together, as read back from a separate process.
 TEST_P(DesktopPaste, CapturesEachFieldAndPastesOnlyWithoutAModifier) {
     const struct {
-        QString field, text, modifier;
-    } rows[] = {{"line", "said: ", "shift"}, {"area", "said: ", "alt"}, {"line", "", "shift"}};
-    QGuiApplication::clipboard()->setText("dictated “words”");
-    for (const auto& [field, text, modifier] : rows) {
+        QString field, text, modifier, space;
+    } rows[] = {
+        {"line", "said:", "shift", " "}, {"area", "said: ", "alt", ""}, {"line", "", "shift", ""}};
+    const QString words = "dictated “words”";
+    QGuiApplication::clipboard()->setText(words);
+    for (const auto& [field, text, modifier, space] : rows) {
         SCOPED_TRACE((field + " holding \"" + text + "\", " + modifier).toStdString());
-        const std::optional<PasteTarget> target = captureWithText(application(), field, text);
+        const std::optional<PasteTarget> target = captureWithText(field, text);
         ASSERT_TRUE(target.has_value());
         EXPECT_TRUE(target->isStillFocused());
         EXPECT_EQ(target->selection().caret, text.size());
@@ -91,20 +133,19 @@ TEST_P(DesktopPaste, CapturesEachFieldAndPastesOnlyWithoutAModifier) {
         EXPECT_EQ(late->contentDigest(), target->contentDigest());
 
         ASSERT_TRUE(xdotool({"keydown", modifier}));
-        EXPECT_FALSE(target->paste(failure));
+        EXPECT_FALSE(target->paste(words, failure));
         ASSERT_TRUE(xdotool({"keyup", modifier}));
         EXPECT_EQ(failure, PasteTarget::modifierHeld);
         EXPECT_EQ(readFieldText(application().pid(), field), text);
 
         ASSERT_TRUE(pollUntil([] { return !PasteTarget::desktop()->modifierHeld(); }));
         failure = "left by the capture";
-        ASSERT_TRUE(target->paste(failure));
+        ASSERT_TRUE(target->paste(words, failure));
         EXPECT_EQ(failure, "left by the capture");
         // The application fetches the clipboard from our event loop, which keeps running.
         std::optional<QString> pasted;
         EXPECT_TRUE(pollUntil([&] {
-            return (pasted = readFieldText(application().pid(), field)) ==
-                   text + "dictated “words”";
+            return (pasted = readFieldText(application().pid(), field)) == text + space + words;
         })) << "holds "
             << pasted.value_or("(unreadable)").toStdString();
     }
@@ -132,17 +173,17 @@ TEST_P(DesktopPaste, AnyChangeBetweenCaptureAndPasteRefusesIt) {
     };
     for (const auto& [name, change] : changes) {
         SCOPED_TRACE(name);
-        const std::optional<PasteTarget> target = captureWithText(application(), "line", "abc");
+        const std::optional<PasteTarget> target = captureWithText("line", "abc");
         ASSERT_TRUE(target.has_value());
         ASSERT_TRUE(change());
         ASSERT_TRUE(pollUntil([&] { return !target->isStillFocused(); }));
         std::optional<QString> failure;
-        EXPECT_FALSE(target->paste(failure));
+        EXPECT_FALSE(target->paste("words", failure));
         EXPECT_EQ(failure, PasteTarget::targetChanged);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopPaste, testing::Values("Qt", "Gtk"),
+INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopPaste, testing::Values("Qt", "Gtk", "Gtk4"),
                          [](const auto& info) { return info.param.toStdString(); });
 
 TEST(DesktopCapture, RefusesWhileAccessibilityIsOff) {

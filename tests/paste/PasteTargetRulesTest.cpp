@@ -29,7 +29,8 @@ public:
     std::optional<QString> elementText = "abc";
     std::optional<qint64> elementCharacters = 3;
     bool heldModifier = false;
-    bool keystrokeWorks = true;
+    KeyboardGrab grab = KeyboardGrab::none;
+    bool keystrokeWorks = true, spaceWorks = true;
     int keystrokes = 0;
     QStringList calls;
 
@@ -57,6 +58,8 @@ public:
         keystrokes += keystrokeWorks ? 1 : 0;
         return log("keystroke", keystrokeWorks);
     }
+    KeyboardGrab keyboardGrab() override { return grab; }
+    bool postSpaceKeystroke() override { return log("space", spaceWorks); }
 
     void unreadableText(std::optional<qint64> characters = {}) {
         elementText.reset();
@@ -159,8 +162,11 @@ TEST(PasteTargetPaste, PostsOneKeystrokeOnlyIntoTheUnchangedField) {
          changed},
         {"text typed", [](auto& d) { d.elementText = "abcd"; }, changed},
         {"text unreadable", [](auto& d) { d.unreadableText(); }, changed},
+        {"grab holds the keyboard", [](auto& d) { d.grab = KeyboardGrab::held; }, changed},
+        {"grab just released", [](auto& d) { d.grab = KeyboardGrab::justReleased; }, {}},
         {"keystroke refused", [](auto& d) { d.keystrokeWorks = false; },
          PasteTarget::keystrokeFailed},
+        {"space refused", [](auto& d) { d.spaceWorks = false; }, PasteTarget::keystrokeFailed},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -172,14 +178,52 @@ TEST(PasteTargetPaste, PostsOneKeystrokeOnlyIntoTheUnchangedField) {
         EXPECT_EQ(target->isStillFocused(), row.failure != changed);
         desktop->calls.clear();
         failure = "earlier";
-        EXPECT_EQ(target->paste(failure), !row.failure);
+        // "abc" with the caret at its end: the words need a space before them.
+        EXPECT_EQ(target->paste("words", failure), !row.failure);
         EXPECT_EQ(failure, row.failure.value_or("earlier"));
         EXPECT_EQ(desktop->keystrokes, row.failure ? 0 : 1);
+        EXPECT_EQ(target->focusReturning(), desktop->grab != KeyboardGrab::none);
         // The modifier check comes first; after the keystroke nothing waits on the target.
         EXPECT_EQ(desktop->calls.constFirst(), "modifiers");
         if (!row.failure) {
-            EXPECT_EQ(desktop->calls.constLast(), "keystroke");
+            EXPECT_EQ(desktop->calls.mid(desktop->calls.size() - 2),
+                      QStringList({"space", "keystroke"}));
         }
+    }
+}
+
+TEST(PasteTargetSpacing, SeparatesTheTranscriptFromAWordBeforeTheCaret) {
+    const struct {
+        QString text;
+        TextSelection selection;
+        QString transcript;
+        bool space;
+    } rows[] = {
+        {"said:", {5, {}}, "hello", true},
+        {"abc", {3, {}}, "42", true},
+        {"abc", {3, {}}, "Émile", true},
+        {"abc", {1, {}}, "x", true},
+        {"said: ", {6, {}}, "hello", false},
+        {"line\n", {5, {}}, "x", false},
+        {"a\u00a0", {2, {}}, "x", false},
+        {"", {0, {}}, "hello", false},
+        {"abc", {0, {}}, "hello", false},
+        {"abc", {3, {}}, " hello", false},
+        {"abc", {3, {}}, ",x", false},
+        {"abc", {3, {}}, "", false},
+        {"abc", {9, {}}, "x", false},
+        // Offsets count characters, not UTF-16 units.
+        {"😀 x", {2, {}}, "x", false},
+        {"😀x", {1, {}}, "x", true},
+        // A paste replaces the selection: what comes before it counts.
+        {"ab cd", {5, {{3, 5}}}, "x", false},
+        {"ab cd", {3, {{5, 3}}}, "x", false},
+        {"ab cd", {5, {{4, 5}}}, "x", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE((row.text + "|" + row.transcript).toStdString());
+        EXPECT_EQ(PasteTarget::needsLeadingSpace(row.text, row.selection, row.transcript),
+                  row.space);
     }
 }
 
