@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# One dictation end to end, as a user makes it: the application and the bundled
-# service run for real inside the private desktop; a Qt window with a text field
-# has the focus; Control+Alt+Space is held while a voice speaks into the virtual
-# microphone, then released; the transcript must appear in that field. Then
-# SIGTERM, as at logout, ends wispen through its shutdown: status 0 (the signal's
-# default action would not give it) and Control+Alt+Space free for GRABBER.
-#   dictation.sh WISPEN SERVICE QT_FIELDS READ_FIELD GRABBER
+# Dictations end to end, as a user makes them: the application and the bundled
+# service run for real inside the private desktop, and the real Control+Alt+Space is
+# held with XTest (hold to talk) or pressed twice (toggle mode) while a voice speaks
+# into the virtual microphone. Each round dictates into a Qt field, a GTK 3 text view
+# and, when GTK 4 is installed, a GTK 4 entry; the words must land there, after a
+# space when the field already ends in a word. In xterm the paste must be refused:
+# nothing reaches the terminal, and the hint names Ctrl+Shift+V. Last, SIGTERM, as at
+# logout, ends wispen through its shutdown: status 0 (the signal's default action
+# would not give it) and Control+Alt+Space free for GRABBER.
+#   dictation.sh WISPEN SERVICE QT_FIELDS GTK_FIELDS READ_FIELD GRABBER [ROUNDS]
+# Prints "TARGET MODE: N of ROUNDS" for each field and mode (ROUNDS defaults to 1),
+# and fails unless every dictation landed.
 set -euo pipefail
-wispen=$1 service=$2 fields=$3 read_field=$4 grabber=$5
+wispen=$1 service=$2 qt_fields=$3 gtk_fields=$4 read_field=$5 grabber=$6 rounds=${7:-1}
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 pids=()
+wispen_pid=""
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}" $wispen_pid; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work"
 }
@@ -33,53 +40,170 @@ port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1
 url="http://127.0.0.1:$port"
 "$service" --host 127.0.0.1 --port "$port" --workers 1 >"$work/service.log" 2>&1 &
 pids+=($!)
-"$fields" >"$work/fields.log" 2>&1 &
+
+# The fields: name, program, field aimed at. DICTATION_TARGETS and DICTATION_MODES
+# choose fewer.
+read -r -a targets <<<"${DICTATION_TARGETS:-qt gtk3 gtk4}"
+read -r -a modes <<<"${DICTATION_MODES:-hold toggle}"
+declare -A program=([qt]="$qt_fields" [gtk3]="/usr/bin/python3 $gtk_fields 3"
+                    [gtk4]="/usr/bin/python3 $gtk_fields 4")
+declare -A field=([qt]=line [gtk3]=area [gtk4]=line)
+if ! /usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "4.0")' 2>/dev/null; then
+    read -r -a targets <<<"$(printf '%s ' "${targets[@]}" | sed 's/gtk4//')"
+fi
+declare -A app_pid app_window
+for target in "${targets[@]}"; do
+    ${program[$target]} >"$work/$target.log" 2>&1 &
+    pids+=($!)
+    app_pid[$target]=$!
+done
+for target in "${targets[@]}"; do
+    within 30 grep -q '^ready' "$work/$target.log" || fail "the $target window did not appear"
+    app_window[$target]=$(awk '/^window/ {print $2}' "$work/$target.log")
+done
+
+# A terminal that keeps every byte it receives: a paste would show up in the file.
+: >"$work/terminal.bytes"
+xterm -title dictation-terminal -e sh -c "stty raw -echo; exec cat >'$work/terminal.bytes'" &
 pids+=($!)
-fields_pid=$!
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
-"$wispen" --service-url "$url" >"$work/wispen.log" 2>&1 &
-pids+=($!)
-wispen_pid=$!
 
 within 60 curl -fs "$url/healthz" || fail "the service did not answer"
-within 20 grep -q '^ready' "$work/fields.log" || fail "the text field window did not appear"
-within 20 sh -c "xwininfo -root -tree | grep -q '\"wispen\" \"wispen-rezuraz\"'" || fail "the tray icon did not appear"
-
-# Focus the one-line field.
-window=$(awk '/^window/ {print $2}' "$work/fields.log")
-read -r x y < <(awk '/^line / {print $2, $3}' "$work/fields.log")
-xdotool windowactivate --sync "$window"
-xdotool mousemove --window "$window" "$x" "$y" click 1
-within 10 sh -c "xdotool getactivewindow | grep -qx '$window'" || fail "the field window did not take the focus"
-
 espeak-ng -v en-us+f5 -s 160 -w "$work/say.wav" "the quick brown fox jumps over the lazy dog"
-
-# Hold the shortcut; start speaking once the tray shows that it listens (its
-# tooltip is not readable from here, so wait for the microphone to be opened by a
-# client: the desktop's remapping module always holds an output of its own).
-xdotool keydown ctrl+alt+space
-within 10 sh -c "pactl list short source-outputs | awk '\$3 != \"-\"' | grep -q ." || fail "recording did not start"
-paplay --device=vmic_sink "$work/say.wav"
-xdotool keyup space alt ctrl
-
-text=""
-read_text() { text=$("$read_field" "$fields_pid" line) && [ -n "$text" ]; }
-within 60 read_text || fail "nothing was pasted into the field"
-echo "pasted: $text"
-
-# The words are recognised from synthetic speech; demand most of them, in order,
-# whatever capitals and punctuation the engine writes.
 expected=(the quick brown fox over the lazy dog)
-found=0
-rest=" $(echo "$text" | tr '[:upper:]' '[:lower:]' | tr -d '[:punct:]') "
-for word in "${expected[@]}"; do
-    if [[ "$rest" == *" $word "* ]]; then
-        found=$((found + 1))
-        rest=" ${rest#* $word }"
+
+# Starts the application with hold to talk on or off.
+start_wispen() {
+    [ -z "$wispen_pid" ] || { kill "$wispen_pid"; wait "$wispen_pid" || true; }
+    mkdir -p "$work/home/.config/wispen-rezuraz"
+    echo "{\"holdToTalk\": $1}" >"$work/home/.config/wispen-rezuraz/settings.json"
+    HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
+        "$wispen" --service-url "$url" >"$work/wispen.log" 2>&1 &
+    wispen_pid=$!
+    within 20 sh -c "xwininfo -root -tree | grep -q '\"wispen\" \"wispen-rezuraz\"'" ||
+        fail "the tray icon did not appear"
+}
+
+# A client records from the microphone (the virtual microphone's own module always does).
+microphone_open() { pactl list short source-outputs | grep -q protocol-native; }
+microphone_closed() { ! microphone_open; }
+
+# The real shortcut through XTest: down and up again, or only one of them.
+shortcut_down() { xdotool keydown ctrl+alt+space; }
+shortcut_up() { xdotool keyup space alt ctrl; }
+
+# One dictation in the focused window: hold mode holds the shortcut while the voice
+# speaks; toggle mode presses it before and after.
+dictate() {
+    shortcut_down
+    if [ "$1" = toggle ]; then sleep 0.1; shortcut_up; fi
+    within 20 microphone_open || { shortcut_up; echo "recording did not start" >&2; return 1; }
+    paplay --device=vmic_sink "$work/say.wav"
+    if [ "$1" = toggle ]; then shortcut_down; sleep 0.1; fi
+    shortcut_up
+    within 20 microphone_closed || { echo "recording did not stop" >&2; return 1; }
+}
+
+# Clicks into the field $2 of window $1, whose centres file $3 lists.
+focus() {
+    local window=$1 x y
+    read -r x y < <(awk -v f="$2" '$1 == f {print $2, $3}' "$3")
+    xdotool windowactivate --sync "$window"
+    xdotool mousemove --window "$window" "$x" "$y" click 1
+    within 10 sh -c "xdotool getactivewindow | grep -qx '$window'"
+    # Continue after what the field holds, as a user dictating on would.
+    xdotool key --clearmodifiers End ctrl+End
+}
+
+# How many of the expected words the text holds in order (the longest common
+# subsequence, so one misheard word costs one).
+words_found() {
+    /usr/bin/python3 - "$1" "${expected[*]}" <<'PY'
+import sys
+said, expected = sys.argv[1].lower().split(), sys.argv[2].split()
+row = [0] * (len(said) + 1)
+for word in expected:
+    previous = row[:]
+    for j, heard in enumerate(said, 1):
+        row[j] = previous[j - 1] + 1 if word == heard else max(row[j - 1], previous[j])
+print(row[-1])
+PY
+}
+
+# Dictates into the target's field; true when the words landed after what the field
+# held, separated from it by one space.
+dictate_into() {
+    local target=$1 mode=$2 before after added
+    before=$("$read_field" "${app_pid[$target]}" "${field[$target]}" 2>/dev/null) &&
+        focus "${app_window[$target]}" "${field[$target]}" "$work/$target.log" ||
+        { echo "$target $mode: the field could not be read or focused" >&2; return 1; }
+    dictate "$mode" || return 1
+    read_text() {
+        after=$("$read_field" "${app_pid[$target]}" "${field[$target]}" 2>/dev/null) &&
+            [ "$after" != "$before" ]
+    }
+    # A loaded machine transcribes slowly.
+    if ! within 60 read_text; then
+        echo "$target $mode: nothing was pasted: $(tray_detail | tr '\n' ' ')" >&2
+        return 1
     fi
+    added=${after#"$before"}
+    if [ "$added" = "$after" ] && [ -n "$before" ]; then
+        echo "$target $mode: the field was changed, not added to: \"$after\"" >&2
+        return 1
+    fi
+    if [ -n "$before" ] && [[ "$before" != *" " ]] && ! [[ "$added" =~ ^\ [[:alnum:]] ]]; then
+        echo "$target $mode: no space before the new words: \"$after\"" >&2
+        return 1
+    fi
+    local found
+    found=$(words_found "$added")
+    if [ "$found" -lt 6 ]; then
+        echo "$target $mode: only $found of ${#expected[@]} words arrived in order: \"$added\"" >&2
+        return 1
+    fi
+}
+
+# The application's tooltip: its status and detail, read through AT-SPI while the
+# pointer rests on the tray icon.
+tray_detail() {
+    local icon
+    icon=$(xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ {print $1; exit}')
+    # Away and back, so the tooltip shows the current text.
+    xdotool mousemove 640 400 sleep 0.2 mousemove --window "$icon" 4 4 sleep 0.2 \
+        mousemove --window "$icon" 6 6 sleep 1
+    /usr/bin/python3 "$here/tooltip.py" "$wispen_pid"
+}
+
+failures=0
+for mode in "${modes[@]}"; do
+    start_wispen "$([ $mode = hold ] && echo true || echo false)"
+    for target in "${targets[@]}"; do
+        landed=0
+        for ((round = 1; round <= rounds; round++)); do
+            if dictate_into "$target" "$mode"; then landed=$((landed + 1)); fi
+        done
+        echo "$target $mode: $landed of $rounds"
+        failures=$((failures + rounds - landed))
+    done
 done
-[ "$found" -ge 6 ] || fail "only $found of ${#expected[@]} words arrived in order: \"$text\""
+
+# A terminal is refused: the transcript stays on the clipboard, with the terminal's
+# own paste key in the hint.
+terminal=$(xdotool search --sync --name dictation-terminal | head -n1)
+xdotool windowactivate --sync "$terminal"
+dictate "$mode" || fail "the terminal dictation did not record"
+hint="Terminal recordings use manual paste. Press Ctrl+Shift+V to paste."
+detail=""
+read_detail() { detail=$(tray_detail) && [[ "$detail" == *"$hint"* ]]; }
+within 30 read_detail || fail "the terminal refusal showed \"$detail\""
+[ ! -s "$work/terminal.bytes" ] || fail "the terminal received keystrokes: $(od -c "$work/terminal.bytes" | head -n3)"
+echo "xterm: refused"
+
+[ "$failures" -eq 0 ] || fail "$failures dictations did not land"
 
 kill -TERM "$wispen_pid"
-wait "$wispen_pid" || fail "wispen ended with status $? on SIGTERM"
+status=0
+wait "$wispen_pid" || status=$?
+wispen_pid=""
+[ "$status" -eq 0 ] || fail "wispen ended with status $status on SIGTERM"
 "$grabber" space </dev/null >/dev/null || fail "Ctrl+Alt+Space is still held"
