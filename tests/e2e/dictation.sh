@@ -138,8 +138,9 @@ dictate_into() {
         { echo "$target $mode: the field could not be read or focused" >&2; return 1; }
     dictate "$mode" || return 1
     read_text() {
+        # The space is typed before the paste arrives: wait for words.
         after=$("$read_field" "${app_pid[$target]}" "${field[$target]}" 2>/dev/null) &&
-            [ "$after" != "$before" ]
+            [ "$after" != "$before" ] && [[ "${after#"$before"}" =~ [[:alnum:]] ]]
     }
     # A loaded machine transcribes slowly.
     if ! within 60 read_text; then
