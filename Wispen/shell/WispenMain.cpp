@@ -1,15 +1,16 @@
-// The application: the dictation controller with its Linux collaborators and the
-// tray icon. The controller starts and stops everything it uses itself.
+// The application: one copy per session, the tray icon with its panel, the
+// settings window and the recording HUD around the dictation controller, or, with
+// --preview, one of those surfaces rendered to a PNG file.
 
-#include "BrandIcon.h"
+#include "AppDelegate.h"
 #include "BundledService.h"
 #include "GStreamerRecorder.h"
+#include "PreviewMode.h"
 #include "RecordingFolders.h"
-#include "ReradazIzavo.h"
 #include "ServiceAddress.h"
 #include "ShutdownRequests.h"
 #include "SingleInstance.h"
-#include "StatusTray.h"
+#include "UserDefaults.h"
 #include "ZedazidEdize.h"
 
 #include <QApplication>
@@ -26,11 +27,33 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+// Renders without a display, a tray, a session bus or a sound server: nothing is
+// started, claimed, grabbed or stored.
+int preview(int argc, char* argv[], const QStringList& arguments) {
+    if (!hasDisplay())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    AppDelegate delegate({.preview = true}, {}, std::make_shared<MemoryUserDefaults>(), nullptr);
+    delegate.launch();
+    PreviewMode::run(delegate, arguments);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Nothing is logged: Qt's and its plugins' own warnings go nowhere either, so
+    // the preview's line and the command line's answers are all that is printed.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QCoreApplication::setApplicationName(QStringLiteral("wispen-rezuraz"));
     QCoreApplication::setApplicationVersion(QStringLiteral(WISPEN_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // The preview reads its options itself, anywhere in the argument list.
+    if (arguments.contains(QLatin1String("--preview")))
+        return preview(argc, argv, arguments);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Push-to-talk dictation."));
@@ -44,14 +67,16 @@ int main(int argc, char* argv[]) {
         QStringLiteral("url"));
     const QCommandLineOption showSettings(QStringLiteral("show-settings"),
                                           QStringLiteral("Open the settings window."));
-    parser.addOptions({serviceUrl, showSettings});
+    const QCommandLineOption previewOption(
+        QStringLiteral("preview"),
+        QStringLiteral("Render a view to a PNG file and exit: --preview [--light|--dark] "
+                       "[--state NAME] [--hud|--settings|--fixture-window] "
+                       "[--permissions-needed] --capture PATH."));
+    parser.addOptions({serviceUrl, showSettings, previewOption});
 
     // Help, the version and a mistyped option need no display: answer them before
     // the graphical application exists, which would abort without one. (With a
     // display, the application takes its own options such as -platform first.)
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     const bool parsed = parser.parse(arguments);
     if ((parsed && (parser.isSet(help) || parser.isSet(version))) || (!parsed && !hasDisplay())) {
         QCoreApplication console(argc, argv);
@@ -67,7 +92,6 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Wispen Rezuraz"));
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(BrandIcon::icon());
     parser.process(app);
 
     // One copy per session: a second launch hands over to the first and leaves.
@@ -94,35 +118,15 @@ int main(int argc, char* argv[]) {
     // main thread, so that the first dictation does not lose its first word.
     QThreadPool::globalInstance()->start(preloadGStreamerRecorder);
 
-    ReradazIzavo model(std::move(collaborators));
-    model.start();
-
-    // The bundled service starts when a dictation needs it, so its model loads while
-    // the user speaks, and ends itself when it has been idle for long.
-    BundledService service;
-    QObject::connect(&model, &ReradazIzavo::phaseChanged, &service, [&] {
-        if (model.phase() != ReradazIzavo::Phase::idle &&
-            model.phase() != ReradazIzavo::Phase::failed)
-            service.ensureRunning();
-    });
-    // Quit is refused while the keyboard cannot be restored; the model says why.
-    const auto shutdown = [&] {
-        if (!model.shutdown())
-            return false;
-        service.stop();
-        return true;
-    };
+    AppDelegate delegate({.showSettings = parser.isSet(showSettings)}, std::move(collaborators),
+                         nullptr, std::make_unique<BundledService>());
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, &AppDelegate::reopen);
 
     // Logout, kill and Ctrl+C end the application through the same shutdown as
     // Quit, without asking.
-    ShutdownRequests requests(shutdown);
+    ShutdownRequests requests([&delegate] { return delegate.shutdownNow(); });
     requests.install();
 
-    StatusTray tray(model);
-    QObject::connect(&instance, &SingleInstance::reopenRequested, &tray, &StatusTray::reopen);
-    QObject::connect(&tray, &StatusTray::quitRequested, &app, [&] {
-        if (shutdown())
-            QApplication::quit();
-    });
+    delegate.launch();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStyle>
 
 namespace {
 
@@ -100,6 +101,18 @@ void refreshSecondary(QWidget* root) {
     for (QWidget* widget : root->findChildren<QWidget*>())
         if (widget->property(secondaryProperty).toBool())
             colour(widget);
+}
+
+QPalette lightPalette() {
+    return QApplication::style()->standardPalette();
+}
+
+QPalette darkPalette() {
+    QPalette dark(QColor(50, 50, 52), QColor(30, 30, 32));
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(group, role, QColor(236, 236, 236));
+    return dark;
 }
 
 void identify(QWidget* widget, const QString& identifier) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QPalette>
 #include <QString>
 
 class QHBoxLayout;
@@ -31,6 +32,11 @@ QHBoxLayout* brandHeader(QWidget* parent, int iconSize, int spacing, int titleSi
 void makeSecondary(QWidget* widget);
 // Recolours every secondary descendant after the palette changed.
 void refreshSecondary(QWidget* root);
+
+// The two palettes the views are drawn for: the style's standard light one, and a
+// dark one with the same roles.
+QPalette lightPalette();
+QPalette darkPalette();
 
 // Names a control by its accessibility identifier.
 void identify(QWidget* widget, const QString& identifier);

@@ -32,6 +32,14 @@ void ModelTest::TearDown() {
 }
 
 void ModelTest::build() {
+    model.reset();
+    focusWatchers = 0;
+    model = std::make_unique<ReradazIzavo>(collaborators());
+    statuses.clear();
+    model->onChange = [this] { statuses << model->status(); };
+}
+
+ReradazIzavo::Collaborators ModelTest::collaborators() {
     ReradazIzavo::Collaborators c;
     c.transcriber = realTranscriber ? realTranscriber : transcriber;
     c.pasteboard = pasteboard;
@@ -57,11 +65,7 @@ void ModelTest::build() {
     c.sleepNotifier = sleep;
     c.timers = realTimers ? realTimers : timers;
     c.defaults = defaults;
-    model.reset();
-    focusWatchers = 0;
-    model = std::make_unique<ReradazIzavo>(std::move(c));
-    statuses.clear();
-    model->onChange = [this] { statuses << model->status(); };
+    return c;
 }
 
 void ModelTest::settle() {

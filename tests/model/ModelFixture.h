@@ -32,6 +32,8 @@ protected:
     void TearDown() override;
     // (Re)builds the controller with the current collaborators and settings.
     void build();
+    // The substitutes as a controller's collaborators.
+    ReradazIzavo::Collaborators collaborators();
     // Runs the queued calls (permission answers, upload answers, ticks).
     void settle();
     // Drives the controller into a phase with toggle(); a recording is 1 s long, and

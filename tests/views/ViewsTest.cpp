@@ -13,6 +13,7 @@
 #include "ShortcutTrigger.h"
 #include "SwitchControl.h"
 #include "Symbol.h"
+#include "ViewStyle.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -346,11 +347,8 @@ TEST_F(Views, ALevelRepaintsTheMeterAlone) {
 // the documented widths, and no label that needs more room than it has.
 TEST_F(Views, RendersFitInLightAndDark) {
     QDir().mkpath(QStringLiteral("view-renders"));
-    QPalette dark(QColor(50, 50, 52), QColor(30, 30, 32));
-    for (const auto group : {QPalette::Active, QPalette::Inactive})
-        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            dark.setColor(group, role, QColor(236, 236, 236));
-    const QPalette light = QApplication::palette();
+    const QPalette dark = ViewStyle::darkPalette();
+    const QPalette light = ViewStyle::lightPalette();
     int index = 0;
     for (const Row& row : rows) {
         apply(row.state);
