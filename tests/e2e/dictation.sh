@@ -75,11 +75,11 @@ expected=(the quick brown fox over the lazy dog)
 start_wispen() {
     [ -z "$wispen_pid" ] || { kill "$wispen_pid"; wait "$wispen_pid" || true; }
     mkdir -p "$work/home/.config/wispen-rezuraz"
-    echo "{\"holdToTalk\": $1}" >"$work/home/.config/wispen-rezuraz/settings.json"
+    echo "{\"holdToTalk\": $1, \"hasOpened\": true}" >"$work/home/.config/wispen-rezuraz/settings.json"
     HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
         "$wispen" --service-url "$url" >"$work/wispen.log" 2>&1 &
     wispen_pid=$!
-    within 20 sh -c "xwininfo -root -tree | grep -q '\"wispen\" \"wispen-rezuraz\"'" ||
+    within 20 tray_icon_shown ||
         fail "the tray icon did not appear"
 }
 
@@ -164,15 +164,21 @@ dictate_into() {
     fi
 }
 
-# The application's tooltip: its status and detail, read through AT-SPI while the
-# pointer rests on the tray icon.
+# Our tray icon's window: the one of our windows no larger than an icon.
+tray_icon() {
+    xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ { for (i = 1; i <= NF; i++)
+        if ($i ~ /^[0-9]+x[0-9]+[+]/) { split($i, s, /[x+]/); if (s[1] <= 64) { print $1; exit } } }'
+}
+tray_icon_shown() { [ -n "$(tray_icon)" ]; }
+
+# The detail line the panel shows, read through AT-SPI after a click on the tray
+# icon opened the panel; a second click closes it again.
 tray_detail() {
     local icon
-    icon=$(xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ {print $1; exit}')
-    # Away and back, so the tooltip shows the current text.
-    xdotool mousemove 640 400 sleep 0.2 mousemove --window "$icon" 4 4 sleep 0.2 \
-        mousemove --window "$icon" 6 6 sleep 1
-    /usr/bin/python3 "$here/tooltip.py" "$wispen_pid"
+    icon=$(tray_icon)
+    xdotool mousemove --window "$icon" 6 6 click 1 sleep 1
+    /usr/bin/python3 "$here/shown_texts.py" "$wispen_pid"
+    xdotool mousemove --window "$icon" 6 6 click 1
 }
 
 failures=0

@@ -36,6 +36,9 @@ dictate() {
 
 curl -s --max-time 1 http://127.0.0.1:8731/healthz >/dev/null && fail "something already answers on the bundled port"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+# Not the first launch: the panel it would open takes the keyboard while it shows.
+mkdir -p "$XDG_CONFIG_HOME/wispen-rezuraz"
+echo '{"hasOpened": true}' >"$XDG_CONFIG_HOME/wispen-rezuraz/settings.json"
 "$wispen" >"$work/first.log" 2>&1 &
 app=$!
 claimed() { [ "$(owner 2>/dev/null)" = "$app" ]; }
@@ -48,6 +51,30 @@ timeout 10 "$wispen" >"$work/second.log" 2>&1 || second=$?
 [ ! -s "$work/second.log" ] || fail "a second launch printed: $(cat "$work/second.log")"
 kill -0 "$app" || fail "the first copy did not survive a second launch"
 claimed || fail "the first copy lost its name"
+
+# The first copy opened its panel against the tray icon: touching it, and with the
+# icon's centre above or below it.
+tray_icon() {
+    xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ { for (i = 1; i <= NF; i++)
+        if ($i ~ /^[0-9]+x[0-9]+[+]/) { split($i, s, /[x+]/); if (s[1] <= 64) { print $1; exit } } }'
+}
+panel() {
+    for w in $(xdotool search --onlyvisible --name '^Wispen Rezuraz$'); do
+        xwininfo -id "$w" | grep -q 'Width: 316$' && { echo "$w"; return 0; }
+    done
+    return 1
+}
+within 10 panel || fail "the first copy did not open its panel"
+geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+    /Width/ {w=$NF} /Height/ {h=$NF} END {print x, y, w, h}'; }
+read -r px py pw ph < <(geometry "$(panel)")
+read -r ix iy iw ih < <(geometry "$(tray_icon)")
+centre=$((ix + iw / 2))
+{ [ "$centre" -ge "$px" ] && [ "$centre" -le $((px + pw)) ]; } || fail "panel at x $px..$((px + pw)), icon centre at $centre"
+{ [ $((py + ph)) -eq "$iy" ] || [ "$py" -eq $((iy + ih)) ]; } || fail "panel at y $py..$((py + ph)), icon at $iy..$((iy + ih))"
+xdotool key Escape
+panel_gone() { ! panel; }
+within 10 panel_gone || fail "Escape did not close the panel"
 
 dictate || fail "the bundled service did not start for a dictation"
 first_service=$(service_of)
