@@ -17,7 +17,7 @@ packages=(
   # X11, accessibility and the desktop session
   libxcb1-dev libxcb-xkb-dev libxcb-xtest0-dev libxcb-keysyms1-dev libxcb-xfixes0-dev libxkbcommon-dev
   libatspi2.0-dev libglib2.0-dev at-spi2-core dbus dbus-x11
-  xvfb openbox trayer xdotool x11-utils xterm imagemagick iproute2
+  xvfb openbox trayer xdotool x11-utils xterm imagemagick iproute2 librsvg2-bin
   python3-gi gir1.2-gtk-3.0 gir1.2-gtk-4.0 gir1.2-atspi-2.0 libgtk-3-0
   # the desktops' stock shortcut defaults the microphone key is checked against, and
   # polkit's pkexec, which starts the keymap helper
