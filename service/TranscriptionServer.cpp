@@ -69,9 +69,8 @@ std::string htmlEscaped(const std::string& text) {
 
 } // namespace
 
-TranscriptionServer::TranscriptionServer(const ServiceOptions& options, Recogniser& recogniser)
+TranscriptionServer::TranscriptionServer(const ServiceOptions& options)
     : m_options(options)
-    , m_recogniser(recogniser)
     , m_admission(options.workers, options.queue) {
     HttpServer::Limits limits;
     limits.bodyBytes = TranscribeRequest::maximumBodyBytes();
@@ -88,7 +87,8 @@ int TranscriptionServer::bind() {
     return m_server->bind(m_options.host, m_options.port);
 }
 
-void TranscriptionServer::run() {
+void TranscriptionServer::run(Recogniser& recogniser) {
+    m_recogniser = &recogniser;
     m_server->run();
 }
 
@@ -114,8 +114,8 @@ void TranscriptionServer::installRoutes() {
         echoRequestId(request, response);
         try {
             const std::string file = TranscribeRequest::audio(request.body);
-            if (!m_recogniser.available())
-                throw RequestRefused(RequestRefused::unavailable, m_recogniser.problem());
+            if (!m_recogniser->available())
+                throw RequestRefused(RequestRefused::unavailable, m_recogniser->problem());
             auto ticket = m_admission.tryEnter();
             if (!ticket)
                 throw RequestRefused(RequestRefused::busy, "Every worker is busy.");
@@ -123,7 +123,7 @@ void TranscriptionServer::installRoutes() {
                 throw RequestRefused(RequestRefused::unavailable,
                                      "No worker became free in time; the request was abandoned.");
             const auto samples = AudioDecoder::decode(file, deadline);
-            const std::string text = m_recogniser.recognise({file, samples}, deadline);
+            const std::string text = m_recogniser->recognise({file, samples}, deadline);
             answer(response, statusOk, "text", text);
         } catch (const RequestRefused& refusal) {
             answer(response, refusal.status(), "error", refusal.what());
@@ -132,14 +132,15 @@ void TranscriptionServer::installRoutes() {
 
     // For scripts and tests: whether requests can be recognised, and the current load.
     m_server->Get("/healthz", [this](const HttpRequest&, HttpResponse& response) {
-        const bool ready = m_recogniser.available();
+        const bool ready = m_recogniser->available();
         const Admission::Load load = m_admission.load();
         QJsonObject object;
         object.insert(QLatin1String("status"),
                       ready ? QLatin1String("ready") : QLatin1String("unavailable"));
         if (!ready)
-            object.insert(QLatin1String("problem"), QString::fromStdString(m_recogniser.problem()));
-        object.insert(QLatin1String("engine"), QString::fromStdString(m_recogniser.engine()));
+            object.insert(QLatin1String("problem"),
+                          QString::fromStdString(m_recogniser->problem()));
+        object.insert(QLatin1String("engine"), QString::fromStdString(m_recogniser->engine()));
         object.insert(QLatin1String("working"), load.working);
         object.insert(QLatin1String("waiting"), load.waiting);
         response.status = ready ? statusOk : int(RequestRefused::unavailable);
@@ -154,7 +155,7 @@ void TranscriptionServer::installRoutes() {
             "<h1>Privacy</h1>\n"
             "<p>This service turns dictation recordings from Wispen Rezuraz into text.</p>\n"
             "<p>" +
-            htmlEscaped(m_recogniser.privacyNote()) +
+            htmlEscaped(m_recogniser->privacyNote()) +
             "</p>\n"
             "<p>Each recording is kept in memory only while its request runs, then "
             "discarded: neither the audio nor the text is written to disk or logged.</p>\n"

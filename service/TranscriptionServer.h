@@ -17,16 +17,18 @@ public:
     // answered at once even when every worker is busy.
     static constexpr int spareThreads = 4;
 
-    TranscriptionServer(const ServiceOptions& options, Recogniser& recogniser);
+    explicit TranscriptionServer(const ServiceOptions& options);
     ~TranscriptionServer();
 
     // Binds the listening socket; returns the port (useful with port 0), or throws
     // std::runtime_error with a sentence when the address cannot be taken.
     int bind();
 
-    // Serves until stop() is called from another thread and the requests in flight
-    // are answered (within HttpServer::stopGrace).
-    void run();
+    // Serves with `recogniser` until stop() is called from another thread and the
+    // requests in flight are answered (within HttpServer::stopGrace). Connections
+    // made between bind() and run() wait in the listen queue, so a service started
+    // on demand can be reached while its model still loads.
+    void run(Recogniser& recogniser);
     void stop();
 
     // How long the service has had no request to work on; zero while it has one.
@@ -39,7 +41,7 @@ private:
     void installRoutes();
 
     ServiceOptions m_options;
-    Recogniser& m_recogniser;
+    Recogniser* m_recogniser = nullptr;
     Admission m_admission;
     std::unique_ptr<HttpServer> m_server;
 };

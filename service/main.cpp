@@ -58,17 +58,24 @@ int main(int argc, char** argv) {
 
     AudioDecoder::initialise();
     std::unique_ptr<Recogniser> recogniser;
-    try {
-        recogniser = makeRecogniser(options);
-    } catch (const std::invalid_argument& error) {
-        std::cerr << "wispen-service: " << error.what() << '\n';
+    const auto makeOrExplain = [&] {
+        try {
+            recogniser = makeRecogniser(options);
+            return true;
+        } catch (const std::invalid_argument& error) {
+            std::cerr << "wispen-service: " << error.what() << '\n';
+            return false;
+        }
+    };
+    // Forwarding loads nothing, so a bad upstream address is refused before the
+    // service listens.
+    if (!options.forwardUrl.empty() && !makeOrExplain())
         return exitUsage;
-    }
-    if (!recogniser->available())
-        std::cerr << "wispen-service: " << recogniser->problem()
-                  << " Requests will be answered with 503.\n";
 
-    TranscriptionServer server(options, *recogniser);
+    // Listen before a local model loads, which takes seconds: the application starts
+    // the service when a dictation begins, and its upload then waits in the listen
+    // queue instead of finding nobody there.
+    TranscriptionServer server(options);
     int port = 0;
     try {
         port = server.bind();
@@ -78,6 +85,12 @@ int main(int argc, char** argv) {
     }
     std::cout << "wispen-service listening on http://" << options.host << ':' << port << '/'
               << std::endl;
+
+    if (!recogniser && !makeOrExplain())
+        return exitUsage;
+    if (!recogniser->available())
+        std::cerr << "wispen-service: " << recogniser->problem()
+                  << " Requests will be answered with 503.\n";
 
     // Ends the service on a termination request, or once it has been idle for as
     // long as it was asked to wait.
@@ -96,7 +109,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    server.run();
+    server.run(*recogniser);
     served = true;
     // run() also returns when listening fails; wake the stopper so it can be joined.
     pthread_kill(stopper.native_handle(), SIGTERM);

@@ -74,7 +74,7 @@ void ConfirmAndPaste(benchmark::State& state) {
         }
         std::optional<QString> failure;
         // paste() confirms with isStillFocused() before it posts the keystroke.
-        const bool posted = captured->paste(failure);
+        const bool posted = captured->paste(QStringLiteral("dictated"), failure);
         state.PauseTiming();
         if (!posted) {
             state.SkipWithError("paste refused");
