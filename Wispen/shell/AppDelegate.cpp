@@ -95,8 +95,14 @@ void AppDelegate::launch() {
             togglePanel();
     });
 
-    // The panel drops from the tray and closes when the user clicks elsewhere.
-    m_panel = std::make_unique<QWidget>(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+    // The panel drops from the tray and closes when the user clicks elsewhere. It is a
+    // tool window that hides when it loses the focus rather than a popup: a popup
+    // grabs the keyboard, which would keep Ctrl+Alt+Space from us while it shows,
+    // and screen readers do not find a popup's contents.
+    m_panel = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint |
+                                                     Qt::WindowStaysOnTopHint);
+    m_panel->installEventFilter(this);
+    new QShortcut(Qt::Key_Escape, m_panel.get(), m_panel.get(), &QWidget::hide);
     m_panel->setWindowTitle(productName);
     m_panelContent = new PanelContent(
         *m_model, [this] { settings(); }, [this] { quit(); });
@@ -254,14 +260,20 @@ void AppDelegate::placePanel() {
 void AppDelegate::togglePanel() {
     if (!m_panel)
         return;
-    if (m_panel->isVisible()) {
+    // A click on the tray icon first takes the focus from an open panel, which hides
+    // it; that click closes the panel rather than opening it again.
+    const bool justClosed = m_panelClosed.isValid() && m_panelClosed.elapsed() < reopenGuardMs;
+    if (m_panel->isVisible() || justClosed) {
         m_panel->hide();
+        m_panelClosed.invalidate();
         return;
     }
     m_model->refreshPermissions();
     fitPanel();
     placePanel();
     m_panel->show();
+    m_panel->raise();
+    m_panel->activateWindow();
 }
 
 void AppDelegate::settings() {
@@ -300,6 +312,11 @@ void AppDelegate::setWindow(QWidget* window) {
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_panel.get() && event->type() == QEvent::WindowDeactivate &&
+        m_panel->isVisible()) {
+        m_panel->hide();
+        m_panelClosed.start();
+    }
     // Closing hides the settings window, which is kept for the next opening.
     if (watched == m_window && event->type() == QEvent::Close)
         m_model->stopPermissionMonitoring();

