@@ -39,16 +39,16 @@ vocabulary=(llama-tokenizer-js@1.2.2
 
 # Fetches a tarball unless it is already there with the pinned hash; prints its path.
 fetch() {
-    local spec=$1 integrity=$2
-    local file="$tarballs/$(echo "${spec%@*}" | sed 's|^@||; s|/|-|')-${spec##*@}.tgz"
+    local package=$1 integrity=$2
+    local file="$tarballs/$(echo "${package%@*}" | sed 's|^@||; s|/|-|')-${package##*@}.tgz"
     if [ ! -f "$file" ] || [ "$(hash_of "$file")" != "$integrity" ]; then
         local scratch
         scratch=$(mktemp -d "$tarballs/.fetch.XXXXXX")
-        (cd "$scratch" && npm pack --silent "$spec" >/dev/null) || { rm -rf "$scratch"; return 1; }
+        (cd "$scratch" && npm pack --silent "$package" >/dev/null) || { rm -rf "$scratch"; return 1; }
         local got
         got=$(hash_of "$scratch"/*.tgz)
         if [ "$got" != "$integrity" ]; then
-            echo "$spec does not match its pinned integrity hash ($got)." >&2
+            echo "$package does not match its pinned integrity hash ($got)." >&2
             rm -rf "$scratch"
             return 1
         fi
@@ -62,11 +62,11 @@ hash_of() { echo "sha512-$(openssl dgst -sha512 -binary "$1" | base64 -w0)"; }
 
 # Unpacks the named members of a package into its folder, flat, once.
 unpack() {
-    local spec=$1 integrity=$2 folder="$cache/$3"
+    local package=$1 integrity=$2 folder="$cache/$3"
     shift 3
     [ -f "$folder/.complete" ] && return 0
     local tarball
-    tarball=$(fetch "$spec" "$integrity") || return 1
+    tarball=$(fetch "$package" "$integrity") || return 1
     local scratch
     scratch=$(mktemp -d "$cache/.unpack.XXXXXX")
     tar -xzf "$tarball" -C "$scratch" --no-same-owner --wildcards "$@"
@@ -74,7 +74,7 @@ unpack() {
     mkdir -p "$folder"
     find "$scratch" -type f -exec mv {} "$folder/" \;
     rm -rf "$scratch"
-    echo "$spec $integrity" >"$folder/.complete"
+    echo "$package $integrity" >"$folder/.complete"
 }
 
 command -v npm >/dev/null || { echo "npm is not installed." >&2; exit 1; }
