@@ -30,13 +30,15 @@ protected:
     HIDKeyboardMappingStore store{std::make_unique<SimulatedInputDevices>(kernel)};
 };
 
+// A remote control answers KEY_RESERVED for every scancode and once looked like a
+// keyboard with custom mappings; the two nodes of one HID keyboard share a keymap
+// and once looked like two keyboards, one changed behind the other's back.
 TEST_F(StoreTest, ListsEveryServiceOnceInKernelOrderWithWhatMayBeRemapped) {
     kernel.plug(SimulatedDevices::keyboard(7));
     kernel.plug(SimulatedDevices::mouse(3));
     kernel.plug(SimulatedDevices::consumerControl(12));
     kernel.plug(SimulatedDevices::builtInKeyboard(1));
     kernel.plug(SimulatedDevices::remoteControl(5));
-    // The two nodes of one HID keyboard share a keymap: one service, the first node's id.
     SimulatedDevices::plugSplitKeyboard(kernel, 20, 21);
     EXPECT_EQ(store.read(), (QList<DeviceMapping>{{"7", {}, {micKey}},
                                                   {"3", {}, {}},
@@ -45,47 +47,46 @@ TEST_F(StoreTest, ListsEveryServiceOnceInKernelOrderWithWhatMayBeRemapped) {
                                                   {"5", {}, {}},
                                                   {"20", {}, {micKey}}}));
     write("20", {{micKey, f19}});
-    EXPECT_EQ(store.read().value(5).mappings, (MappingList{{micKey, f19}}));
+    EXPECT_EQ(kernel.keyCode(21, micKey), unsigned(KEY_F19));
     // Ids are compared as decimal text; the second node of a HID device is no service.
-    for (const QString& id : QStringList{"07", "8", "21"})
+    for (const QString& id : QStringList{"07", "21"})
         EXPECT_EQ(thrownBy([&] { write(id, {}); }), disconnected) << id.toStdString();
-    EXPECT_EQ(kernel.keyCode(7, micKey), unsigned(KEY_VOICECOMMAND));
 }
 
 TEST_F(StoreTest, ReadsAndWritesKeyCodesThatDifferFromTheDefaultAsEntries) {
     kernel.plug(SimulatedDevices::keyboard(4));
-    kernel.keyCode(4, micKey) = KEY_F19;
     kernel.keyCode(4, f5) = KEY_A;
     kernel.keyCode(4, f15) = KEY_RESERVED; // switched off: no mapping
-    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f19}}));
-    kernel.keyCode(4, f15) = KEY_F15;
-    // A key code without a standard usage appears on the vendor page, so it still
-    // counts as someone's mapping.
+    // A key code without a standard usage is on the vendor page: still someone's mapping.
     kernel.keyCode(4, micKey) = KEY_MACRO1;
     EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, vendorMacro1}}));
-
+    kernel.keyCode(4, f15) = KEY_F15;
     // Each known usage gets its entry's destination, or goes back to its default.
-    write("4", {{micKey, f19}, {f15, vendorMacro1}});
-    EXPECT_EQ(kernel.keyCode(4, micKey), unsigned(KEY_F19));
-    EXPECT_EQ(kernel.keyCode(4, f15), unsigned(KEY_MACRO1));
-    EXPECT_EQ(kernel.keyCode(4, f5), unsigned(KEY_F5));
+    write("4", {{f15, vendorMacro1}, {micKey, f19}});
     EXPECT_EQ(mappings(), (MappingList{{f15, vendorMacro1}, {micKey, f19}}));
-    write("4", {});
-    EXPECT_EQ(mappings(), MappingList{});
+    EXPECT_EQ(kernel.keyCode(4, f5), unsigned(KEY_F5));
+
+    const MappingList refused[] = {
+        {{micKey, f19}, {micKey, f15}}, // one key code per usage
+        {{0x700000039, f19}},           // Caps Lock is not a usage we write
+        {{micKey, 0x0900000001}},       // a destination without a key code
+    };
+    kernel.keymapWrites = 0;
+    for (const MappingList& list : refused)
+        EXPECT_EQ(thrownBy([&] { write("4", list); }), couldNotChange);
+    EXPECT_EQ(kernel.keymapWrites, 0);
 }
 
 TEST_F(StoreTest, RefusesToListWhenADeviceMayNotBeOpened) {
     SimulatedDevice mouse = SimulatedDevices::mouse(2);
     mouse.denied = true;
     kernel.plug(mouse);
-    kernel.plug(SimulatedDevices::keyboard(1));
     EXPECT_EQ(thrownBy([&] { store.read(); }), cannotReadDevices);
-    EXPECT_EQ(thrownBy([&] { write("1", {}); }), cannotReadDevices);
     kernel.listingFails = true;
-    EXPECT_EQ(thrownBy([&] { store.read(); }), cannotReadDevices);
+    EXPECT_EQ(thrownBy([&] { write("1", {}); }), cannotReadDevices);
 }
 
-TEST_F(StoreTest, HandlesADeviceThatVanishesWhileBeingReadOrWritten) {
+TEST_F(StoreTest, LeavesOutADeviceThatVanishesWhileBeingRead) {
     kernel.plug(SimulatedDevices::keyboard(1));
     kernel.plug(SimulatedDevices::keyboard(2));
     // Four keymap reads per device: the second vanishes in the middle of its own.
@@ -93,68 +94,37 @@ TEST_F(StoreTest, HandlesADeviceThatVanishesWhileBeingReadOrWritten) {
         if (kernel.keymapReads == 6)
             kernel.unplug(2);
     };
-    const QList<DeviceMapping> devices = store.read();
-    ASSERT_EQ(devices.size(), 1);
-    EXPECT_EQ(devices[0].id, "1");
-
-    // Our read and write's own re-read make 8 keymap reads; it vanishes before writing.
-    kernel.keymapReads = 0;
-    kernel.beforeKeymapCall = [&] {
-        if (kernel.keymapWrites == 0 && kernel.keymapReads == 8)
-            kernel.unplug(1);
-    };
-    EXPECT_EQ(thrownBy([&] { write("1", {{micKey, f19}}); }), disconnected);
+    EXPECT_EQ(store.read(), (QList<DeviceMapping>{{"1", {}, {micKey}}}));
 }
 
-TEST_F(StoreTest, RefusesAListTheKeymapCannotHoldAndWritesNothing) {
+// Found by the fault sweep: another program's change between our read and our
+// write was overwritten. Only what differs is written, and only over what was read;
+// a refused write puts back what it changed.
+TEST_F(StoreTest, WritesOnlyOverWhatWasReadAndPutsBackWhatItChangedOnFailure) {
     kernel.plug(SimulatedDevices::keyboard(1));
-    kernel.plug(SimulatedDevices::consumerControl(2));
-    const std::pair<QString, MappingList> refused[] = {
-        {"1", {{micKey, f19}, {micKey, f15}}},          // one key code per usage
-        {"1", {{0x700000039, f19}}},                    // Caps Lock is not a usage we write
-        {"1", {{micKey, 0x0900000001}}},                // a destination without a key code
-        {"1", {{micKey, 0xFF0000000000ull | 0x10000}}}, // beyond the highest key code
-        {"2", {{f5, f19}}},                             // the consumer control has no F5
-    };
-    for (const auto& [id, list] : refused)
-        EXPECT_EQ(thrownBy([&] { write(id, list); }), couldNotChange);
-    EXPECT_EQ(kernel.keymapWrites, 0);
-}
+    const MappingList read = mappings();
+    kernel.keyCode(1, f5) = KEY_A;
+    store.write("1", {{micKey, f19}}, read);
+    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f19}}));
+    kernel.keyCode(1, micKey) = KEY_M;
+    EXPECT_EQ(thrownBy([&] {
+                  store.write("1", {}, {{f5, letterA}, {micKey, f19}});
+              }),
+              KeyboardMappingStore::mappingsChanged);
+    EXPECT_EQ(kernel.keyCode(1, micKey), unsigned(KEY_M));
 
-TEST_F(StoreTest, PutsBackWhatItChangedWhenTheKernelRefusesAWrite) {
-    kernel.plug(SimulatedDevices::keyboard(1));
     // F5 is written before the microphone key; the second write fails.
-    kernel.beforeKeymapCall = [&] {
-        if (kernel.keymapWrites == 1)
-            kernel.device(1)->refuseWrites = 1;
-    };
+    kernel.keyCode(1, micKey) = KEY_VOICECOMMAND;
+    kernel.keyCode(1, f5) = KEY_F5;
+    kernel.beforeKeymapCall = [&] { kernel.device(1)->refuseWrites = kernel.keymapWrites == 1; };
+    kernel.keymapWrites = 0;
     EXPECT_EQ(thrownBy([&] { write("1", {{f5, letterA}, {micKey, f19}}); }), couldNotChange);
     kernel.beforeKeymapCall = nullptr;
     EXPECT_EQ(mappings(), MappingList{});
 }
 
-TEST_F(StoreTest, WritesOnlyWhatChangesAndOnlyOverWhatWasRead) {
-    kernel.plug(SimulatedDevices::keyboard(1));
-    const MappingList read = mappings();
-    // Another program maps F5 after our read: our write leaves it alone.
-    kernel.keyCode(1, f5) = KEY_A;
-    store.write("1", {{micKey, f19}}, read);
-    EXPECT_EQ(mappings(), (MappingList{{f5, letterA}, {micKey, f19}}));
-    // Another program takes the microphone key after our read: our write is refused.
-    kernel.keyCode(1, micKey) = KEY_M;
-    EXPECT_EQ(thrownBy([&] {
-                  store.write("1", {{f5, letterA}}, {{f5, letterA}, {micKey, f19}});
-              }),
-              KeyboardMappingStore::mappingsChanged);
-    EXPECT_EQ(kernel.keyCode(1, micKey), unsigned(KEY_M));
-}
-
 TEST(HIDUsages, TranslatesBetweenUsagesAndKeyCodes) {
     EXPECT_EQ(HIDUsages::defaultKeyCode(micKey), unsigned(KEY_VOICECOMMAND));
-    EXPECT_EQ(HIDUsages::defaultKeyCode(f5), unsigned(KEY_F5));
-    EXPECT_EQ(HIDUsages::defaultKeyCode(f15), unsigned(KEY_F15));
-    EXPECT_EQ(HIDUsages::defaultKeyCode(f19), unsigned(KEY_F19));
-    EXPECT_EQ(HIDUsages::usageForKeyCode(KEY_F24), 0x700000073u);
     // Two usages produce Delete; the first one stands for it.
     EXPECT_EQ(HIDUsages::usageForKeyCode(KEY_DELETE), 0x70000004Cu);
     EXPECT_EQ(HIDUsages::keyCodeForUsage(0x7000000D8), unsigned(KEY_DELETE));
@@ -172,22 +142,13 @@ TEST(LinuxInputDevices, ListsEventNodesInNumericOrderAndFindsTheirInputNumber) {
     for (const char* name : {"dev/event10", "dev/event2", "dev/mouse0"})
         ASSERT_TRUE(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
     ASSERT_TRUE(QFile::link(dir.filePath("sys/input42"), dir.filePath("sys/event10/device")));
-
     LinuxInputDevices devices(dir.filePath("dev"), dir.filePath("sys"));
     EXPECT_EQ(devices.nodes(),
               (QStringList{dir.filePath("dev/event2"), dir.filePath("dev/event10")}));
     InputDevices::OpenFailure failure = InputDevices::OpenFailure::none;
-    auto device = devices.open(dir.filePath("dev/event10"), failure);
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->inputNumber(), 42u);
-    // A file that is not an input device answers no keymap request.
-    unsigned code = 0;
-    EXPECT_EQ(device->keyCode(0x000C00CF, code), InputDevice::Status::failed);
-    EXPECT_FALSE(device->hasKey(KEY_A));
-    EXPECT_EQ(devices.open(dir.filePath("dev/event2"), failure)->inputNumber(), std::nullopt);
+    EXPECT_EQ(devices.open(dir.filePath("dev/event10"), failure)->inputNumber(), 42u);
     EXPECT_FALSE(devices.open(dir.filePath("dev/event99"), failure));
     EXPECT_EQ(failure, InputDevices::OpenFailure::gone);
-    EXPECT_EQ(LinuxInputDevices(dir.filePath("none")).nodes(), QStringList{});
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 namespace {
 
+// A handle on one eventN: it stays bound to the device it opened, so a device
+// plugged in under the same node later is not it.
 class SimulatedHandle final : public InputDevice {
 public:
     SimulatedHandle(SimulatedKernel& kernel, int event)
@@ -19,41 +21,38 @@ public:
     bool hidKeymap() const override { return m_opened.hid; }
 
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
-        SimulatedDevice* device = nullptr;
-        const Status status = find(scancode, device);
-        ++m_kernel.keymapReads;
-        if (status == Status::ok)
-            keyCode = device->keymap.at(scancode);
-        return status;
+        SimulatedDevice* holder = find(scancode, m_kernel.keymapReads);
+        if (holder)
+            keyCode = holder->keymap.at(scancode);
+        return m_status;
     }
 
     Status setKeyCode(quint32 scancode, unsigned keyCode) override {
-        SimulatedDevice* device = nullptr;
-        const Status status = find(scancode, device);
-        ++m_kernel.keymapWrites;
-        if (status != Status::ok)
-            return status;
-        if (device->refuseWrites > 0 && device->refuseWrites--)
+        SimulatedDevice* holder = find(scancode, m_kernel.keymapWrites);
+        if (!holder)
+            return m_status;
+        if (holder->refuseWrites > 0 && holder->refuseWrites--)
             return Status::failed;
-        if (device->dropWrites > 0 && device->dropWrites--)
-            return Status::ok;
-        device->keymap.at(scancode) = keyCode;
+        if (!(holder->dropWrites > 0 && holder->dropWrites--))
+            holder->keymap.at(scancode) = keyCode;
         return Status::ok;
     }
 
 private:
-    // The keymap holding the scancode, after the test's hook has run.
-    Status find(quint32 scancode, SimulatedDevice*& holder) {
+    // The keymap holding the scancode, after the test's hook has run; null with
+    // m_status saying why when there is none.
+    SimulatedDevice* find(quint32 scancode, int& calls) {
         if (m_kernel.beforeKeymapCall)
             m_kernel.beforeKeymapCall();
+        ++calls;
         SimulatedDevice* device = present();
-        if (!device)
-            return Status::gone;
-        holder = m_kernel.keymapHolder(*device);
-        return holder->keymap.count(scancode) ? Status::ok : Status::unmapped;
+        SimulatedDevice* holder = device ? m_kernel.keymapHolder(*device) : nullptr;
+        m_status = !device                          ? Status::gone
+                   : holder->keymap.count(scancode) ? Status::ok
+                                                    : Status::unmapped;
+        return m_status == Status::ok ? holder : nullptr;
     }
 
-    // The device while it is still the one this handle opened.
     SimulatedDevice* present() const {
         const auto found = m_kernel.events.find(m_event);
         return found != m_kernel.events.end() && found->second.inputNumber == m_opened.inputNumber
@@ -64,15 +63,17 @@ private:
     SimulatedKernel& m_kernel;
     int m_event;
     SimulatedDevice m_opened;
+    Status m_status = Status::ok;
 };
 
 SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
-                           std::initializer_list<quint64> usages) {
+                           std::initializer_list<quint64> usages, bool hid = true) {
     SimulatedDevice device;
     device.inputNumber = inputNumber;
     device.keys = std::move(keys);
     for (quint64 usage : usages)
         device.keymap[*HIDUsages::scancode(usage)] = *HIDUsages::defaultKeyCode(usage);
+    device.hid = hid;
     return device;
 }
 
@@ -140,8 +141,8 @@ SimulatedDevice keyboard(quint32 inputNumber) {
 }
 
 SimulatedDevice consumerControl(quint32 inputNumber) {
-    return withKeymap(inputNumber, {KEY_VOICECOMMAND, KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE},
-                      {MicrophoneMapping::source, volumeUp, 0xC000000EA, 0xC000000E2});
+    return withKeymap(inputNumber, {KEY_VOICECOMMAND, KEY_VOLUMEUP, KEY_MUTE},
+                      {MicrophoneMapping::source, volumeUp});
 }
 
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber) {
@@ -168,11 +169,10 @@ SimulatedDevice builtInKeyboard(quint32 inputNumber) {
 }
 
 SimulatedDevice remoteControl(quint32 inputNumber) {
-    SimulatedDevice device = withKeymap(inputNumber, {KEY_POWER, KEY_VOLUMEUP, KEY_MUTE}, {});
+    SimulatedDevice device =
+        withKeymap(inputNumber, {KEY_POWER, KEY_VOLUMEUP, KEY_MUTE}, {}, false);
     for (quint64 usage : HIDKeyboardMappingStore::knownUsages())
         device.keymap[*HIDUsages::scancode(usage)] = KEY_RESERVED;
-    device.keymap[0x0410] = KEY_POWER;
-    device.hid = false;
     return device;
 }
 
