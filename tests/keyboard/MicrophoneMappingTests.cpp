@@ -1,4 +1,8 @@
+// The mapping rules, and the reading of stored mapping lists: JSON, a property list
+// in each of its three forms, or a table of services. Rows check what the fuzzer
+// cannot judge: the exact refusals (it only sees that nothing crashes).
 #include "MicrophoneMapping.h"
+#include "PropertyList.h"
 #include "ZedazidEdize.h"
 
 #include <gtest/gtest.h>
@@ -6,9 +10,6 @@
 using namespace MicrophoneMapping;
 
 namespace {
-
-const Entry f15Entry{source, legacyDestination};
-const Entry capsToControl{0x700000039, 0x7000000E0};
 
 template <typename F> QString thrownBy(F&& f) {
     try {
@@ -19,72 +20,115 @@ template <typename F> QString thrownBy(F&& f) {
     return QStringLiteral("(nothing thrown)");
 }
 
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int value : values)
+        out.append(char(value));
+    return out;
+}
+
+// A complete binary property list over hand-written objects, with one-byte
+// references and two-byte offsets.
+QByteArray bplist(const QList<QByteArray>& objects, int top = 0) {
+    QByteArray out("bplist00"), table;
+    for (const QByteArray& object : objects) {
+        table += bytes({int(out.size()) >> 8, int(out.size())});
+        out += object;
+    }
+    const int count = int(objects.size()), at = int(out.size());
+    return out + table + QByteArray(6, '\0') + bytes({2, 1}) + QByteArray(7, '\0') +
+           bytes({count}) + QByteArray(7, '\0') + bytes({top}) + QByteArray(6, '\0') +
+           bytes({at >> 8, at});
+}
+
+const QByteArray yes = bytes({0x09});
+// [{HIDKeyboardModifierMappingSrc: 0xC000000CF, HIDKeyboardModifierMappingDst: 0x70000006E}];
+// the keys are long enough to need an extended count.
+const QByteArray binaryMapping = bplist(
+    {bytes({0xA1, 1}), bytes({0xD2, 2, 3, 4, 5}), "\x5F\x10\x1DHIDKeyboardModifierMappingSrc",
+     "\x5F\x10\x1DHIDKeyboardModifierMappingDst", bytes({0x13, 0, 0, 0, 0x0C, 0, 0, 0, 0xCF}),
+     bytes({0x13, 0, 0, 0, 0x07, 0, 0, 0, 0x6E})});
+
 TEST(MicrophoneMapping, AddingPutsOurEntryFirstOrRefusesAKeyMappedElsewhere) {
-    const struct {
-        MappingList list;
-        quint64 source;
-        std::optional<MappingList> expected; // nothing: refused
-    } cases[] = {
-        {{capsToControl}, source, MappingList{capsToControl, entry()}},
-        {{capsToControl, entry(), f15Entry}, source, MappingList{capsToControl, entry(), f15Entry}},
-        // Our entry goes ahead of legacy F15 entries.
-        {{capsToControl, f15Entry, f15Entry},
-         source,
-         MappingList{entry(), capsToControl, f15Entry, f15Entry}},
-        {{f15Entry, {source, keyboardF5}}, source, std::nullopt},
-        {{{source, keyboardF5}, entry()}, source, std::nullopt},
-        // Only the microphone key has the F15 allowance.
-        {{{keyboardF5, legacyDestination}}, keyboardF5, std::nullopt},
+    const Entry f15{source, legacyDestination}, caps{0x700000039, 0x7000000E0};
+    const std::pair<MappingList, std::optional<MappingList>> cases[] = {
+        {{caps}, MappingList{caps, entry()}},
+        {{caps, entry(), f15}, MappingList{caps, entry(), f15}},
+        {{caps, f15, f15}, MappingList{entry(), caps, f15, f15}}, // ahead of older F15 entries
+        {{f15, {source, keyboardF5}}, std::nullopt},
+        {{{source, keyboardF5}, entry()}, std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-        if (c.expected)
-            EXPECT_EQ(adding(c.list, c.source), *c.expected);
+    for (const auto& [list, expected] : cases) {
+        if (expected)
+            EXPECT_EQ(adding(list, source), *expected);
         else
-            EXPECT_EQ(thrownBy([&] { adding(c.list, c.source); }),
+            EXPECT_EQ(thrownBy([&] { adding(list, source); }),
                       "The microphone key already has a custom mapping. Disable that mapping "
                       "first; Wispen has left it intact.");
     }
-    EXPECT_EQ(removing({capsToControl, entry(), f15Entry, entry(), entry(keyboardF5)}),
-              (MappingList{capsToControl, f15Entry, entry(keyboardF5)}));
+    // Only the microphone key has the F15 allowance.
+    EXPECT_NE(thrownBy([&] {
+                  adding({{keyboardF5, legacyDestination}}, keyboardF5);
+              }),
+              "(nothing thrown)");
+    EXPECT_EQ(removing({caps, entry(), f15, entry(), entry(keyboardF5)}),
+              (MappingList{caps, f15, entry(keyboardF5)}));
 }
 
-TEST(MicrophoneMapping, ParseReadsAListOrATableOfServices) {
-    const QByteArray row = "( { HIDKeyboardModifierMappingDst = 30064771182;\n"
-                           "    HIDKeyboardModifierMappingSrc = 51539607759; } )\n";
-    const std::pair<QByteArray, MappingList> cases[] = {
-        {"\n  (null)\n\n", {}},
-        {R"([{"HIDKeyboardModifierMappingSrc": 51539607759,
-             "HIDKeyboardModifierMappingDst": "30064771182"},
-            {"HIDKeyboardModifierMappingDst": "-0",
-             "HIDKeyboardModifierMappingSrc": "+18446744073709551615"}])",
-         {entry(), {std::numeric_limits<quint64>::max(), 0}}},
-        {"RegistryID  Key  Value\n1000005a3 UserKeyMapping (null)\n", {}},
-        {"RegistryID Key Value\n100000abc\tUserKeyMapping " + row + "100000DEF UserKeyMapping\t" +
-             row,
-         {entry()}},
-    };
-    for (const auto& [data, expected] : cases)
-        EXPECT_EQ(parse(data), expected) << data.constData();
+TEST(MicrophoneMapping, ParseReadsEveryFormAndRefusesEachTruncation) {
+    const QByteArray text = "( { HIDKeyboardModifierMappingDst = 30064771182;\n"
+                            "    HIDKeyboardModifierMappingSrc = 51539607759; // the key\n} )";
+    const QByteArray plists[] = {
+        binaryMapping, text,
+        R"(<?xml version="1.0"?><!DOCTYPE plist><plist version="1.0"><array><dict><!-- ours -->
+<key>HIDKeyboardModifierMappingSrc</key><integer>51539607759</integer>
+<key>HIDKeyboardModifierMappingDst</key><integer>30064771182</integer></dict></array></plist>)"};
+    for (const QByteArray& document : plists) {
+        EXPECT_EQ(parse(document), MappingList{entry()}) << document.constData();
+        for (qsizetype size = document.startsWith("bplist") ? 6 : 0; size < document.size(); ++size)
+            EXPECT_FALSE(PropertyList::read(document.left(size))) << size << document.constData();
+    }
+    EXPECT_EQ(parse("RegistryID Key Value\n100000abc\tUserKeyMapping " + text +
+                    "\n1DEF UserKeyMapping " + text),
+              MappingList{entry()});
+    EXPECT_EQ(parse(R"([{"HIDKeyboardModifierMappingSrc": 51539607759,
+                        "HIDKeyboardModifierMappingDst": "+30064771182"}])"),
+              MappingList{entry()});
+    EXPECT_EQ(parse("RegistryID  Key  Value\n1000005a3 UserKeyMapping (null)\n"), MappingList{});
+    EXPECT_EQ(PropertyList::read("(<0aFF>, \"\\101\")"),
+              QVariant(QVariantList{QByteArray("\x0a\xff", 2), QStringLiteral("A")}));
 }
 
 TEST(MicrophoneMapping, ParseRefusesMalformedInputWithTheFittingSentence) {
-    const QByteArray src = R"("HIDKeyboardModifierMappingSrc": 1)";
-    const QByteArray pair = "[{" + src + R"(, "HIDKeyboardModifierMappingDst": )";
+    const QByteArray pair =
+        R"([{"HIDKeyboardModifierMappingSrc": 1, "HIDKeyboardModifierMappingDst": )";
     const QByteArray table = "RegistryID Key Value\n";
-    // Destinations that are not an unsigned 64-bit integer; JSON rounds the last.
-    QList<QByteArray> values;
-    for (const char* value :
-         {"\"-1\"", "\"12a\"", "\"18446744073709551616\"", "-1", "1.5", "true", "1e300"})
+    QList<QByteArray> values; // destinations that are not an unsigned 64-bit integer
+    for (const char* value : {"\"-1\"", "-1", "\"18446744073709551616\"", "1.5", "true", "1e300"})
         values.append(pair + value + "}]");
+    QList<QByteArray> doubling; // level i is [level i+1, level i+1]: 2^40 values
+    for (int i = 0; i < 40; ++i)
+        doubling.append(bytes({0xA2, i + 1, i + 1}));
+    QByteArray otherVersion = binaryMapping;
     const std::pair<QString, QList<QByteArray>> cases[] = {
-        // Not a list of dictionaries, or a table that is not one.
         {"Cannot read the current keyboard mappings. Use Ctrl+Alt+Space to record.",
-         {"", "{}", "[1]", pair + "2}, 3]", "(null", "\xff\xfe",
-          "RegistryID Key\n1 UserKeyMapping []", table, table + "junk\n1 UserKeyMapping []"}},
-        // Entries with other keys, also in a table row.
+         {"{}", "[1]", pair + "2}, 3]", "\xff\xfe", table, table + "junk\n1 UserKeyMapping []",
+          // Binary lists that contain themselves, point outside, or expand without bound.
+          bplist({bytes({0xA1, 0})}), bplist({bytes({0xA1, 1}), bytes({0xA1, 0})}),
+          bplist({bytes({0xA1, 7})}),
+          bplist({bytes({0xAF, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})}),
+          bplist({"\x5E"
+                  "abc"}),
+          bplist({bytes({0xC1, 1}), yes}), bplist({bytes({0xD1, 1, 1}), yes}),
+          otherVersion.replace(6, 2, "01"), bplist(doubling + QList<QByteArray>{yes}),
+          // Malformed XML and text.
+          "<plist><array><integer>1</integer></plist>", "<plist><integer>12a</integer></plist>",
+          "<plist><dict><key>a</key><true/><key>a</key><true/></dict></plist>",
+          "<plist><array>text</array></plist>", "<plist><true/><true/></plist>",
+          "<plist><string><b>x</b></string></plist>", "(a b)", "{ a = b; a = c; }", "\"open",
+          "(<0g>)", "(<012>)", "(a) b", "/* open", "(,)"}},
         {"An unfamiliar keyboard mapping was found. No keys were changed.",
-         {pair + R"(2, "x": 3}])", "[{" + src + "}]", table + "1 UserKeyMapping [{\"a\": 1}]"}},
+         {pair + R"(2, "x": 3}])", table + "1 UserKeyMapping [{\"a\": 1}]"}},
         {"Cannot read a keyboard mapping. No keys were changed.", values},
         {"Your keyboards have different custom mappings. Wispen left them unchanged. Use "
          "Ctrl+Alt+Space to record.",
@@ -92,8 +136,35 @@ TEST(MicrophoneMapping, ParseRefusesMalformedInputWithTheFittingSentence) {
     };
     for (const auto& [sentence, inputs] : cases) {
         for (const QByteArray& data : inputs)
-            EXPECT_EQ(thrownBy([&] { parse(data); }), sentence) << data.constData();
+            EXPECT_EQ(thrownBy([&] { parse(data); }), sentence) << data.toHex().constData();
     }
+    // A modest sharing stays readable.
+    EXPECT_EQ(PropertyList::read(bplist({bytes({0xA2, 1, 1}), yes})),
+              QVariant(QVariantList{true, true}));
+}
+
+// In every form a value may sit at most maximumDepth containers deep.
+TEST(MicrophoneMapping, PropertyListsRefuseNestingBeyondTheLimit) {
+    const std::function<QByteArray(int)> nestings[] = {
+        [](int levels) {
+            QList<QByteArray> objects;
+            for (int i = 0; i < levels; ++i)
+                objects.append(bytes({0xA1, i + 1}));
+            return bplist(objects + QList<QByteArray>{yes});
+        },
+        [](int levels) {
+            return "<plist>" + QByteArray("<array>").repeated(levels) + "<true/>" +
+                   QByteArray("</array>").repeated(levels) + "</plist>";
+        },
+        [](int levels) {
+            return QByteArray("(").repeated(levels) + "a" + QByteArray(")").repeated(levels);
+        },
+    };
+    for (const auto& nested : nestings) {
+        EXPECT_TRUE(PropertyList::read(nested(PropertyList::maximumDepth)));
+        EXPECT_FALSE(PropertyList::read(nested(PropertyList::maximumDepth + 1)));
+    }
+    EXPECT_FALSE(PropertyList::read(nestings[2](100000)));
 }
 
 } // namespace

@@ -37,7 +37,6 @@ struct SimulatedKernel {
     }
 
     std::map<int, SimulatedDevice> events; // eventN -> device
-    bool listingFails = false;
     int keymapReads = 0;
     int keymapWrites = 0;
     // Runs before every keymap call, so a test can change the devices meanwhile.
