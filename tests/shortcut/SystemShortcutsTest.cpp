@@ -5,13 +5,9 @@
 #include "ZedazidEdize.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <gio/gio.h>
 
 // Found by GoogleTest beside the type it prints.
 void PrintTo(const SystemShortcuts::Entry& entry, std::ostream* out) {
@@ -53,37 +49,12 @@ TEST(KdeShortcutsFile, ActiveKeysAreEnabledAndDefaultsOfUnboundActionsDisabled) 
     EXPECT_EQ(SystemShortcutsFormat::kdeEntries(file), expected);
 }
 
-// Every binding of the schemas (malformed ones and the number key skipped), a
-// custom binding behind malformed paths, and KDE's file, unreadable as a folder.
-TEST(SystemShortcutsReader, SeesTheMicrophoneKeyWhereverItIsBound) {
+// Unreadable once it exists: the shortcuts then cannot be checked.
+TEST(KdeShortcutsFile, ThatCannotBeReadCannotBeChecked) {
     QTemporaryDir folder;
-    const QString kdeFile = folder.filePath(QStringLiteral("kglobalshortcutsrc"));
-    const auto listed = [&](Entry entry) {
-        const std::vector<Entry> entries = SystemShortcutsReader(kdeFile).list();
-        return std::count(entries.begin(), entries.end(), entry);
-    };
-    EXPECT_EQ(SystemShortcutsReader(kdeFile).list().size(), 3u);
-    for (std::uint32_t keysym : {0xff50, 0xffc1, 0x6c}) // Home, F4, l
-        EXPECT_EQ(listed({true, keysym}), 1) << keysym;
-
-    const char* path = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/";
-    GSettings* custom = g_settings_new_with_path(
-        "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", path);
-    g_settings_set_string(custom, "binding", "<Super>F20");
-    g_object_unref(custom);
-    GSettings* mediaKeys = g_settings_new("org.gnome.settings-daemon.plugins.media-keys");
-    const char* paths[] = {"no-slashes", "//", path, nullptr};
-    g_settings_set_strv(mediaKeys, "custom-keybindings", paths);
-    g_object_unref(mediaKeys);
-    EXPECT_EQ(listed({true, keysymF20}), 1);
-
-    QFile file(kdeFile);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("[kwin]\nMic=F20,none,Mic\n"));
-    file.close();
-    EXPECT_EQ(listed({true, keysymF20}), 2);
-    ASSERT_TRUE(file.remove() && QDir(folder.path()).mkdir(QStringLiteral("kglobalshortcutsrc")));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("kglobalshortcutsrc")));
     try {
-        SystemShortcutsReader(kdeFile).list();
+        SystemShortcutsReader(folder.filePath(QStringLiteral("kglobalshortcutsrc"))).list();
         ADD_FAILURE() << "an unreadable file was read";
     } catch (const ZedazidEdize& error) {
         EXPECT_EQ(error.errorDescription(), QString::fromUtf8(SystemShortcuts::unreadableMessage));
