@@ -23,18 +23,17 @@ public:
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
         const Status status = find(scancode, m_kernel.keymapReads);
         if (status == Status::ok)
-            keyCode = m_holder->keymap.at(scancode);
+            keyCode = device()->keymap->at(scancode);
         return status;
     }
 
     Status setKeyCode(quint32 scancode, unsigned keyCode) override {
         const Status status = find(scancode, m_kernel.keymapWrites);
-        if (status != Status::ok)
-            return status;
-        if (m_holder->refuseWrites > 0 && m_holder->refuseWrites--)
-            return Status::failed;
-        if (!(m_holder->dropWrites > 0 && m_holder->dropWrites--))
-            m_holder->keymap.at(scancode) = keyCode;
+        SimulatedDevice* d = device();
+        if (status != Status::ok || (d->refuseWrites > 0 && d->refuseWrites--))
+            return status == Status::ok ? Status::failed : status;
+        if (!(d->dropWrites > 0 && d->dropWrites--))
+            d->keymap->at(scancode) = keyCode;
         return Status::ok;
     }
 
@@ -43,30 +42,27 @@ private:
         const auto found = m_kernel.events.find(m_event);
         return found == m_kernel.events.end() ? nullptr : &found->second;
     }
-    // Finds the keymap holding the scancode, after the test's hook has run.
+    // Whether the keymap holds the scancode, after the test's hook has run.
     Status find(quint32 scancode, int& calls) {
         if (m_kernel.beforeKeymapCall)
             m_kernel.beforeKeymapCall();
         ++calls;
         if (!device())
             return Status::gone;
-        m_holder = m_kernel.keymapHolder(*device());
-        return m_holder->keymap.count(scancode) ? Status::ok : Status::unmapped;
+        return device()->keymap->count(scancode) ? Status::ok : Status::unmapped;
     }
 
     SimulatedKernel& m_kernel;
     int m_event;
-    SimulatedDevice* m_holder = nullptr;
 };
 
 SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
-                           std::initializer_list<quint64> usages, bool hid = true) {
+                           std::initializer_list<quint64> usages) {
     SimulatedDevice device;
     device.inputNumber = inputNumber;
     device.keys = std::move(keys);
     for (quint64 usage : usages)
-        device.keymap[*HIDUsages::scancode(usage)] = *HIDUsages::defaultKeyCode(usage);
-    device.hid = hid;
+        (*device.keymap)[*HIDUsages::scancode(usage)] = *HIDUsages::defaultKeyCode(usage);
     return device;
 }
 
@@ -75,8 +71,7 @@ constexpr quint64 volumeUp = 0xC000000E9;
 } // namespace
 
 void SimulatedKernel::unplug(quint32 inputNumber) {
-    const SimulatedDevice* unplugged = device(inputNumber);
-    const QString hid = unplugged ? unplugged->hidDevice : QString();
+    const QString hid = device(inputNumber) ? device(inputNumber)->hidDevice : QString();
     std::erase_if(events, [&](const auto& e) {
         return e.second.inputNumber == inputNumber || (!hid.isEmpty() && e.second.hidDevice == hid);
     });
@@ -88,14 +83,6 @@ SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
             return &device;
     }
     return nullptr;
-}
-
-SimulatedDevice* SimulatedKernel::keymapHolder(SimulatedDevice& device) {
-    for (auto& [event, other] : events) {
-        if (!device.hidDevice.isEmpty() && other.hidDevice == device.hidDevice)
-            return &other;
-    }
-    return &device;
 }
 
 std::optional<QStringList> SimulatedInputDevices::nodes() {
@@ -140,30 +127,28 @@ void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 
     SimulatedDevice keys = keyboard(keyboardNumber);
     keys.keys.erase(KEY_VOICECOMMAND);
     keys.keys.erase(KEY_VOLUMEUP);
-    keys.hidDevice = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
     SimulatedDevice consumer = consumerControl(consumerNumber);
-    consumer.keymap = keys.keymap; // never used: the keyboard node holds the keymap
-    consumer.hidDevice = keys.hidDevice;
+    consumer.keymap = keys.keymap;
+    consumer.hidDevice = keys.hidDevice = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
     kernel.plug(keys);
     kernel.plug(consumer);
+}
+
+SimulatedDevice builtInKeyboard(quint32 inputNumber) {
+    SimulatedDevice device = keyboard(inputNumber);
+    device.hid = false;
+    return device;
 }
 
 SimulatedDevice mouse(quint32 inputNumber) {
     return withKeymap(inputNumber, {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE}, {});
 }
 
-SimulatedDevice builtInKeyboard(quint32 inputNumber) {
-    SimulatedDevice device = keyboard(inputNumber);
-    device.keymap = {{0x1C, KEY_A}, {0x3F, KEY_F5}, {0xE0, KEY_MICMUTE}};
-    device.hid = false;
-    return device;
-}
-
 SimulatedDevice remoteControl(quint32 inputNumber) {
-    SimulatedDevice device =
-        withKeymap(inputNumber, {KEY_POWER, KEY_VOLUMEUP, KEY_MUTE}, {}, false);
+    SimulatedDevice device = withKeymap(inputNumber, {KEY_POWER, KEY_VOLUMEUP, KEY_MUTE}, {});
     for (quint64 usage : HIDKeyboardMappingStore::knownUsages())
-        device.keymap[*HIDUsages::scancode(usage)] = KEY_RESERVED;
+        (*device.keymap)[*HIDUsages::scancode(usage)] = KEY_RESERVED;
+    device.hid = false;
     return device;
 }
 

@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 
 // A kernel keymap in memory, behind the same interface as the real input devices:
@@ -15,9 +16,11 @@
 // are accepted without being applied.
 struct SimulatedDevice {
     quint32 inputNumber = 0;
-    std::set<unsigned> keys;            // advertised key codes
-    std::map<quint32, unsigned> keymap; // scancode -> key code
-    QString hidDevice;    // nodes of one HID device share the keymap of the first of them
+    std::set<unsigned> keys; // advertised key codes
+    // Scancode -> key code; the nodes of one HID device share one.
+    std::shared_ptr<std::map<quint32, unsigned>> keymap =
+        std::make_shared<std::map<quint32, unsigned>>();
+    QString hidDevice;    // the HID device whose nodes share the keymap
     bool hid = true;      // its keymap is addressed by HID usages
     bool denied = false;  // opening it is not permitted
     int refuseWrites = 0; // the next this many writes fail
@@ -30,10 +33,8 @@ struct SimulatedKernel {
     // Removes the device, and every other node of its HID device.
     void unplug(quint32 inputNumber);
     SimulatedDevice* device(quint32 inputNumber);
-    // The device whose keymap the given one uses: the first of its HID device's nodes.
-    SimulatedDevice* keymapHolder(SimulatedDevice& device);
     unsigned& keyCode(quint32 inputNumber, quint64 usage) {
-        return keymapHolder(*device(inputNumber))->keymap.at(*HIDUsages::scancode(usage));
+        return device(inputNumber)->keymap->at(*HIDUsages::scancode(usage));
     }
 
     std::map<int, SimulatedDevice> events; // eventN -> device
@@ -63,14 +64,14 @@ namespace SimulatedDevices {
 SimulatedDevice keyboard(quint32 inputNumber);
 // The consumer-control half of a keyboard: only consumer keys.
 SimulatedDevice consumerControl(quint32 inputNumber);
-// The two halves of one HID keyboard, sharing the keyboard node's keymap.
+// The keyboard and consumer-control halves of one HID keyboard, sharing a keymap.
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber);
+// A laptop's built-in keyboard: letters, but a keymap of its own scancodes.
+SimulatedDevice builtInKeyboard(quint32 inputNumber);
 // A mouse: buttons, no keymap.
 SimulatedDevice mouse(quint32 inputNumber);
-// A laptop's built-in keyboard: letters, but scancodes that are not HID usages.
-SimulatedDevice builtInKeyboard(quint32 inputNumber);
-// An infrared receiver (rc-core): volume keys, and KEY_RESERVED for every scancode
-// its remote does not send.
+// An infrared receiver (rc-core): volume keys, a keymap of its own scancodes, and
+// KEY_RESERVED for every scancode its remote does not send.
 SimulatedDevice remoteControl(quint32 inputNumber);
 } // namespace SimulatedDevices
 
