@@ -13,29 +13,26 @@ namespace {
 TEST(FileUserDefaults, KeepsTheSettingsPrivateTypedAndNeverOverwritesWhatItCannotRead) {
     QTemporaryDir dir;
     const QString path = dir.filePath("wispen-rezuraz/settings.json");
-    const QVariantMap values{
-        {"holdToTalk", false}, {"count", 3}, {"record", QVariantMap{{"3", 0.5}}}};
+    const QVariantMap values{{"holdToTalk", false}, {"record", QVariantMap{{"3", 0.5}}}};
     const mode_t previous = ::umask(0);
     for (auto it = values.begin(); it != values.end(); ++it)
         FileUserDefaults(path).setValue(it.key(), *it);
     ::umask(previous);
     FileUserDefaults again(path);
-    EXPECT_EQ(QVariantMap({{"holdToTalk", again.value("holdToTalk")},
-                           {"count", again.value("count")},
-                           {"record", again.value("record")}}),
-              values);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        EXPECT_EQ(again.value(it.key()), *it) << it.key().toStdString();
     EXPECT_EQ(again.value("holdToTalk").typeId(), QMetaType::Bool);
-    struct stat file {
-    }, folder{};
-    ::stat(QFile::encodeName(path).constData(), &file);
-    ::stat(QFile::encodeName(dir.filePath("wispen-rezuraz")).constData(), &folder);
-    EXPECT_EQ(file.st_mode & 0777, 0600u);
-    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    for (const auto& [file, mode] :
+         {std::pair{path, 0600u}, {dir.filePath("wispen-rezuraz"), 0700u}}) {
+        struct stat status {};
+        EXPECT_TRUE(::stat(QFile::encodeName(file).constData(), &status) == 0 &&
+                    (status.st_mode & 0777) == mode);
+    }
 
     QFile damaged(path);
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly) && damaged.write("[1, 2]") && damaged.flush());
     FileUserDefaults reader(path);
-    EXPECT_FALSE(reader.value("count").isValid());
+    EXPECT_FALSE(reader.value("holdToTalk").isValid());
     reader.setValue("autoPaste", true);
     const QStringList aside = QDir(dir.filePath("wispen-rezuraz")).entryList({"*.corrupt-*"});
     ASSERT_EQ(aside.size(), 1);

@@ -2,7 +2,6 @@
 #include "SimulatedInputDevices.h"
 
 #include <QJsonDocument>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
@@ -137,18 +136,10 @@ TEST(MicrophoneKey, ARollbackThatCannotFinishSaysSoAndKeepsTheRecord) {
     EXPECT_FALSE(k.key().ownsMapping());
 }
 
-TEST(MicrophoneKey, ReadsTheBootSessionFromTheKernelsBootId) {
-    EXPECT_EQ(MicrophoneKey::currentBootSession().size(), 36);
-    QTemporaryDir dir;
-    QFile file(dir.filePath("boot_id"));
-    EXPECT_EQ(thrownBy([&] { MicrophoneKey::readBootSession(file.fileName()); }), unknownSession);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("\n") && file.flush());
-    EXPECT_EQ(thrownBy([&] { MicrophoneKey::readBootSession(file.fileName()); }), unknownSession);
-}
-
 // What the stored record says we own, read in order: the mappings, the older
 // entries, the older device list, and with no record at all the flag.
 TEST(MicrophoneKey, ReadsTheOwnershipRecord) {
+    EXPECT_EQ(MicrophoneKey::currentBootSession().size(), 36); // the kernel's boot id
     Keyboards k;
     const QList<DeviceMapping> devices = {{"1", {{f5, 0x700000004}, {micKey, f15}}}};
     const QByteArray older = R"("entries": {"2": ["MIC", "F5", "F19", "x"], "3": ["x"]},

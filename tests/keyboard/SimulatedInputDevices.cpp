@@ -21,14 +21,15 @@ public:
     bool hidKeymap() const override { return device() && device()->hid; }
 
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
-        const Status status = find(scancode, m_kernel.keymapReads);
+        const Status status = find(scancode);
         if (status == Status::ok)
             keyCode = device()->keymap->at(scancode);
         return status;
     }
 
     Status setKeyCode(quint32 scancode, unsigned keyCode) override {
-        const Status status = find(scancode, m_kernel.keymapWrites);
+        const Status status = find(scancode);
+        ++m_kernel.keymapWrites;
         SimulatedDevice* d = device();
         if (status != Status::ok || (d->refuseWrites > 0 && d->refuseWrites--))
             return status == Status::ok ? Status::failed : status;
@@ -43,10 +44,9 @@ private:
         return found == m_kernel.events.end() ? nullptr : &found->second;
     }
     // Whether the keymap holds the scancode, after the test's hook has run.
-    Status find(quint32 scancode, int& calls) {
+    Status find(quint32 scancode) {
         if (m_kernel.beforeKeymapCall)
             m_kernel.beforeKeymapCall();
-        ++calls;
         if (!device())
             return Status::gone;
         return device()->keymap->count(scancode) ? Status::ok : Status::unmapped;
@@ -69,13 +69,6 @@ SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
 constexpr quint64 volumeUp = 0xC000000E9;
 
 } // namespace
-
-void SimulatedKernel::unplug(quint32 inputNumber) {
-    const QString hid = device(inputNumber) ? device(inputNumber)->hidDevice : QString();
-    std::erase_if(events, [&](const auto& e) {
-        return e.second.inputNumber == inputNumber || (!hid.isEmpty() && e.second.hidDevice == hid);
-    });
-}
 
 SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
     for (auto& [event, device] : events) {
@@ -118,16 +111,11 @@ SimulatedDevice keyboard(quint32 inputNumber) {
                        MicrophoneMapping::source, volumeUp});
 }
 
-SimulatedDevice consumerControl(quint32 inputNumber) {
-    return withKeymap(inputNumber, {KEY_VOICECOMMAND, KEY_VOLUMEUP, KEY_MUTE},
-                      {MicrophoneMapping::source, volumeUp});
-}
-
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber) {
     SimulatedDevice keys = keyboard(keyboardNumber);
     keys.keys.erase(KEY_VOICECOMMAND);
     keys.keys.erase(KEY_VOLUMEUP);
-    SimulatedDevice consumer = consumerControl(consumerNumber);
+    SimulatedDevice consumer = withKeymap(consumerNumber, {KEY_VOICECOMMAND, KEY_VOLUMEUP}, {});
     consumer.keymap = keys.keymap;
     consumer.hidDevice = keys.hidDevice = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
     kernel.plug(keys);

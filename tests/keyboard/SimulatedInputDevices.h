@@ -30,15 +30,12 @@ struct SimulatedDevice {
 struct SimulatedKernel {
     // Adds a device as the next eventN.
     void plug(SimulatedDevice device) { events[m_nextEvent++] = std::move(device); }
-    // Removes the device, and every other node of its HID device.
-    void unplug(quint32 inputNumber);
     SimulatedDevice* device(quint32 inputNumber);
     unsigned& keyCode(quint32 inputNumber, quint64 usage) {
         return device(inputNumber)->keymap->at(*HIDUsages::scancode(usage));
     }
 
     std::map<int, SimulatedDevice> events; // eventN -> device
-    int keymapReads = 0;
     int keymapWrites = 0;
     // Runs before every keymap call, so a test can change the devices meanwhile.
     std::function<void()> beforeKeymapCall;
@@ -62,8 +59,6 @@ private:
 namespace SimulatedDevices {
 // A full keyboard with the microphone key: letters, F keys, consumer keys.
 SimulatedDevice keyboard(quint32 inputNumber);
-// The consumer-control half of a keyboard: only consumer keys.
-SimulatedDevice consumerControl(quint32 inputNumber);
 // The keyboard and consumer-control halves of one HID keyboard, sharing a keymap.
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber);
 // A laptop's built-in keyboard: letters, but a keymap of its own scancodes.
@@ -83,12 +78,8 @@ constexpr quint64 f5 = MicrophoneMapping::keyboardF5;
 constexpr quint64 f15 = MicrophoneMapping::legacyDestination;
 constexpr quint64 f19 = MicrophoneMapping::destination;
 
-inline const QString cannotReadDevices =
-    QStringLiteral("Cannot read keyboard devices. Use Ctrl+Alt+Space to record.");
 inline const QString couldNotChange =
     QStringLiteral("The system could not change the microphone key. Use Ctrl+Alt+Space to record.");
-inline const QString disconnected =
-    QStringLiteral("A keyboard disconnected during setup. Try again.");
 
 // The sentence a call throws, or a marker when it throws nothing.
 template <typename F> QString thrownBy(F&& f) {

@@ -7,9 +7,6 @@
 int main() {
     SimulatedKernel kernel;
     kernel.plug(SimulatedDevices::keyboard(3));
-    kernel.plug(SimulatedDevices::mouse(4));
-    kernel.plug(SimulatedDevices::remoteControl(5));
-    kernel.plug(SimulatedDevices::builtInKeyboard(6));
     SimulatedDevices::plugSplitKeyboard(kernel, 7, 8);
     SimulatedInputDevices devices(kernel);
     return KeymapHelper(devices).serve(STDIN_FILENO, STDOUT_FILENO, 10000);
