@@ -4,56 +4,47 @@
 
 namespace {
 
-// A handle on one eventN; what it answers comes from the device as it is now.
+// A handle on one eventN.
 class SimulatedHandle final : public InputDevice {
 public:
-    SimulatedHandle(SimulatedKernel& kernel, int event)
+    SimulatedHandle(SimulatedKernel& kernel, SimulatedDevice& device)
         : m_kernel(kernel)
-        , m_event(event) {}
+        , m_device(device) {}
 
-    std::optional<quint32> inputNumber() const override {
-        return device() ? std::optional<quint32>(device()->inputNumber) : std::nullopt;
-    }
-    QString keymapOwner() const override { return device() ? device()->hidDevice : QString(); }
-    bool hasKey(unsigned keyCode) const override {
-        return device() && device()->keys.count(keyCode);
-    }
-    bool hidKeymap() const override { return device() && device()->hid; }
+    std::optional<quint32> inputNumber() const override { return m_device.inputNumber; }
+    QString keymapOwner() const override { return m_device.hidDevice; }
+    bool hasKey(unsigned keyCode) const override { return m_device.keys.count(keyCode); }
+    bool hidKeymap() const override { return m_device.hid; }
 
     Status keyCode(quint32 scancode, unsigned& keyCode) override {
-        const Status status = find(scancode);
-        if (status == Status::ok)
-            keyCode = device()->keymap->at(scancode);
-        return status;
+        if (!mapped(scancode))
+            return Status::unmapped;
+        keyCode = m_device.keymap->at(scancode);
+        return Status::ok;
     }
 
     Status setKeyCode(quint32 scancode, unsigned keyCode) override {
-        const Status status = find(scancode);
+        const bool known = mapped(scancode);
         ++m_kernel.keymapWrites;
-        SimulatedDevice* d = device();
-        if (status != Status::ok || (d->refuseWrites > 0 && d->refuseWrites--))
-            return status == Status::ok ? Status::failed : status;
-        if (!(d->dropWrites > 0 && d->dropWrites--))
-            d->keymap->at(scancode) = keyCode;
+        if (!known)
+            return Status::unmapped;
+        if (m_device.refuseWrites > 0 && m_device.refuseWrites--)
+            return Status::failed;
+        if (!(m_device.dropWrites > 0 && m_device.dropWrites--))
+            m_device.keymap->at(scancode) = keyCode;
         return Status::ok;
     }
 
 private:
-    SimulatedDevice* device() const {
-        const auto found = m_kernel.events.find(m_event);
-        return found == m_kernel.events.end() ? nullptr : &found->second;
-    }
     // Whether the keymap holds the scancode, after the test's hook has run.
-    Status find(quint32 scancode) {
+    bool mapped(quint32 scancode) {
         if (m_kernel.beforeKeymapCall)
             m_kernel.beforeKeymapCall();
-        if (!device())
-            return Status::gone;
-        return device()->keymap->count(scancode) ? Status::ok : Status::unmapped;
+        return m_device.keymap->count(scancode);
     }
 
     SimulatedKernel& m_kernel;
-    int m_event;
+    SimulatedDevice& m_device;
 };
 
 SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
@@ -94,7 +85,7 @@ std::unique_ptr<InputDevice> SimulatedInputDevices::open(const QString& node,
                                              : OpenFailure::none;
     if (failure != OpenFailure::none)
         return nullptr;
-    return std::make_unique<SimulatedHandle>(m_kernel, event);
+    return std::make_unique<SimulatedHandle>(m_kernel, found->second);
 }
 
 namespace SimulatedDevices {
@@ -120,12 +111,6 @@ void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 
     consumer.hidDevice = keys.hidDevice = QStringLiteral("0003:05AC:%1").arg(keyboardNumber);
     kernel.plug(keys);
     kernel.plug(consumer);
-}
-
-SimulatedDevice builtInKeyboard(quint32 inputNumber) {
-    SimulatedDevice device = keyboard(inputNumber);
-    device.hid = false;
-    return device;
 }
 
 SimulatedDevice mouse(quint32 inputNumber) {

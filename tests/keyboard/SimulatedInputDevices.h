@@ -61,8 +61,6 @@ namespace SimulatedDevices {
 SimulatedDevice keyboard(quint32 inputNumber);
 // The keyboard and consumer-control halves of one HID keyboard, sharing a keymap.
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber);
-// A laptop's built-in keyboard: letters, but a keymap of its own scancodes.
-SimulatedDevice builtInKeyboard(quint32 inputNumber);
 // A mouse: buttons, no keymap.
 SimulatedDevice mouse(quint32 inputNumber);
 // An infrared receiver (rc-core): volume keys, a keymap of its own scancodes, and

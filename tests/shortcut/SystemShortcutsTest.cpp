@@ -16,12 +16,9 @@ using Entry = SystemShortcuts::Entry;
 // KConfig separates alternative shortcuts with the escape \t, which once went unseen.
 TEST(KdeShortcutsFile, ActiveKeysAreEnabledDefaultsOfUnboundActionsDisabled) {
     const QString file = QStringLiteral("[kmix]\n"
-                                        "_k_friendly_name=Audio Volume\n"
                                         "mic_mute=Microphone Mute\\tMeta+Volume Mute,none,Mute\n"
                                         "decrease_volume=none,F20,Decrease Volume\n"
                                         "[kwin]\n"
-                                        "Show Desktop=,none,Peek at Desktop\n"
-                                        "=F20,F20,nameless\n"
                                         "# Launcher=F20,none,commented out\n"
                                         "NewWindow=Meta+F20\n");
     const std::vector<Entry> expected{{true, 0x1008ffb2}, {false, 0xffd1}, {true, 0xffd1}};
