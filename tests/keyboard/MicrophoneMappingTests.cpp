@@ -77,8 +77,8 @@ TEST(MicrophoneMapping, ParseReadsEveryFormAndRefusesEachTruncation) {
     EXPECT_EQ(parse("RegistryID Key Value\n100000abc\tUserKeyMapping " + text +
                     "\n1DEF UserKeyMapping " + text),
               MappingList{entry()});
-    EXPECT_EQ(PropertyList::read("(<0aFF>, \"\\101\")"),
-              QVariant(QVariantList{QByteArray("\x0a\xff", 2), QStringLiteral("A")}));
+    EXPECT_EQ(PropertyList::read("(<0aFF>, \"\\101\", a:b.c)"),
+              QVariant(QVariantList{QByteArray("\x0a\xff", 2), QStringLiteral("A"), "a:b.c"}));
 }
 
 TEST(MicrophoneMapping, ParseRefusesMalformedInputWithTheFittingSentence) {
@@ -93,22 +93,37 @@ TEST(MicrophoneMapping, ParseRefusesMalformedInputWithTheFittingSentence) {
         return bplist(objects + QList<QByteArray>{yes});
     };
     EXPECT_TRUE(PropertyList::read(nested(PropertyList::maximumDepth, 1)));
+    // Binary lists that contain themselves, point outside, expand without bound or nest
+    // too deep, and malformed XML and text: each is refused, never read in part.
+    const QByteArray malformed[] = {
+        bplist({bytes({0xA1, 0})}),
+        bplist({bytes({0xA1, 1}), bytes({0xA1, 0})}),
+        bplist({bytes({0xA1, 7})}),
+        bplist({bytes({0xAF, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})}),
+        bplist({bytes({0x5E, 'a', 'b', 'c'})}),
+        bplist({bytes({0xC1, 1}), yes}),
+        bplist({bytes({0xD1, 1, 1}), yes}),
+        QByteArray(binaryMapping).replace(6, 2, "01"),
+        nested(40, 2),
+        nested(PropertyList::maximumDepth + 1, 1),
+        "<plist><array><integer>1</integer></plist>",
+        "<plist><integer>12a</integer></plist>",
+        "<plist><dict><key>a</key><true/><key>a</key><true/></dict></plist>",
+        "<plist><true/><true/></plist>",
+        "<plist><string><b>x</b></string></plist>",
+        "(a b)",
+        "{ a = b; a = c; }",
+        "\"open",
+        "(<0g>)",
+        "(<012>)",
+        "(a) b",
+        "/* open",
+        "(,)"};
+    for (const QByteArray& data : malformed)
+        EXPECT_FALSE(PropertyList::read(data)) << data.toHex().constData();
     const std::pair<QString, QList<QByteArray>> cases[] = {
         {"Cannot read the current keyboard mappings. Use Ctrl+Alt+Space to record.",
-         {"{}", "[1]", pair + "2}, 3]", "\xff\xfe", table, table + "junk\n1 UserKeyMapping []",
-          // Binary lists that contain themselves, point outside, or expand without bound.
-          bplist({bytes({0xA1, 0})}), bplist({bytes({0xA1, 1}), bytes({0xA1, 0})}),
-          bplist({bytes({0xA1, 7})}),
-          bplist({bytes({0xAF, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})}),
-          bplist({bytes({0x5E, 'a', 'b', 'c'})}), bplist({bytes({0xC1, 1}), yes}),
-          bplist({bytes({0xD1, 1, 1}), yes}), QByteArray(binaryMapping).replace(6, 2, "01"),
-          nested(40, 2),
-          nested(PropertyList::maximumDepth + 1, 1), // at most maximumDepth containers deep
-          // Malformed XML and text.
-          "<plist><array><integer>1</integer></plist>", "<plist><integer>12a</integer></plist>",
-          "<plist><dict><key>a</key><true/><key>a</key><true/></dict></plist>",
-          "<plist><true/><true/></plist>", "<plist><string><b>x</b></string></plist>", "(a b)",
-          "{ a = b; a = c; }", "\"open", "(<0g>)", "(<012>)", "(a) b", "/* open", "(,)"}},
+         {"{}", "[1]", pair + "2}, 3]", "\xff\xfe", table, table + "junk\n1 UserKeyMapping []"}},
         {"An unfamiliar keyboard mapping was found. No keys were changed.",
          {pair + R"(2, "x": 3}])", table + "1 UserKeyMapping [{\"a\": 1}]"}},
         // Destinations that are not an unsigned 64-bit integer; JSON rounds the last.

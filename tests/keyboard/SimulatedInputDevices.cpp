@@ -57,8 +57,6 @@ SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
     return device;
 }
 
-constexpr quint64 volumeUp = 0xC000000E9;
-
 } // namespace
 
 SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
@@ -99,7 +97,7 @@ SimulatedDevice keyboard(quint32 inputNumber) {
     return withKeymap(inputNumber, keys,
                       {0x700000004, MicrophoneMapping::keyboardF5,
                        MicrophoneMapping::legacyDestination, MicrophoneMapping::destination,
-                       MicrophoneMapping::source, volumeUp});
+                       MicrophoneMapping::source, 0xC000000E9 /* volume up */});
 }
 
 void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber) {

@@ -2,13 +2,10 @@
 
 #include "HIDKeyboardMappingStore.h"
 #include "HIDUsages.h"
-#include "InputDevices.h"
 #include "ZedazidEdize.h"
 
-#include <QString>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
 
 // A kernel keymap in memory, behind the same interface as the real input devices:

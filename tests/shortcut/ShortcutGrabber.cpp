@@ -5,7 +5,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <linux/input-event-codes.h>
 #include <unistd.h>
@@ -23,15 +22,12 @@ int main(int argc, char** argv) {
                              space ? XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK
                                    : XCB_MOD_MASK_3,
                              space ? 65 : KEY_F19 + 8, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-    if (error) {
-        std::free(error);
+    if (error)
         return 1;
-    }
     std::printf("grabbed\n");
     std::fflush(stdout);
     char buffer[64];
     while (read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
     }
-    xcb_disconnect(connection);
     return 0;
 }
