@@ -125,7 +125,9 @@ void AppDelegate::launch() {
     m_hud->resize(250, 48);
 
     QApplication::setWindowIcon(BrandIcon::icon());
-    m_tray->setIcon(TrayGlyph::icon(QApplication::palette().color(QPalette::WindowText)));
+    m_tray->setIcon(trayIcon(QApplication::palette().color(QPalette::WindowText)));
+    // A new screen may have a pixel ratio the icons were not drawn at.
+    connect(qApp, &QGuiApplication::screenAdded, this, [this] { m_trayIcons.clear(); });
     m_tray->show();
 
     if (m_options.preview) {
@@ -164,7 +166,9 @@ void AppDelegate::refresh() {
                             : phase == Phase::failed
                                 ? failedTint
                                 : QApplication::palette().color(QPalette::WindowText);
-        m_tray->setIcon(TrayGlyph::icon(tint));
+        const QIcon& icon = trayIcon(tint);
+        if (m_tray->icon().cacheKey() != icon.cacheKey())
+            m_tray->setIcon(icon);
         m_tray->setToolTip(productName + QStringLiteral(" · ") + m_model->status());
     }
 
@@ -205,6 +209,16 @@ void AppDelegate::refresh() {
         m_relayoutQueued = true;
         QMetaObject::invokeMethod(this, &AppDelegate::relayout, Qt::QueuedConnection);
     }
+}
+
+const QIcon& AppDelegate::trayIcon(const QColor& tint) {
+    // Made once per colour: Qt caches what it renders of an icon under that icon's own
+    // key, so a fresh icon for every change of state left each dictation's renderings
+    // in the pixmap cache until it reached its 10 MB limit.
+    auto [entry, made] = m_trayIcons.try_emplace(tint.rgba());
+    if (made)
+        entry->second = TrayGlyph::icon(tint);
+    return entry->second;
 }
 
 void AppDelegate::showHud() {

@@ -4,10 +4,12 @@
 #include "ReradazIzavo.h"
 
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <map>
 #include <memory>
 
 class BundledService;
@@ -71,6 +73,7 @@ public:
 
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    const QIcon& trayIcon(const QColor& tint);
     void showHud();
     void placeHud();
     void relayout();
@@ -83,6 +86,8 @@ private:
     std::unique_ptr<BundledService> m_service;
     std::unique_ptr<ReradazIzavo> m_model;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    // The tray glyph in each colour it has shown, by RGBA value.
+    std::map<QRgb, QIcon> m_trayIcons;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QWidget> m_panel;
     PanelContent* m_panelContent = nullptr;
