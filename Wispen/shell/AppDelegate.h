@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <memory>
@@ -98,6 +99,8 @@ private:
     HudPresence m_presence;
     std::unique_ptr<TimerSource::Handle> m_linger;
     bool m_relayoutQueued = false;
+    // Runs once the application has been idle a moment after a dictation.
+    QTimer m_returnMemory;
     // When the panel last hid because it lost the focus.
     QElapsedTimer m_panelClosed;
     static constexpr qint64 reopenGuardMs = 300;
