@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QTextStream>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <malloc.h>
 
@@ -121,10 +122,6 @@ int main(int argc, char* argv[]) {
     // Recordings of earlier runs that were killed before they could remove them.
     RecordingFolders::sweep(QDir::tempPath());
 
-    // Loading the audio plugins takes a few hundred milliseconds: do it now, off the
-    // main thread, so that the first dictation does not lose its first word.
-    QThreadPool::globalInstance()->start(preloadGStreamerRecorder);
-
     AppDelegate delegate({.showSettings = parser.isSet(showSettings)}, std::move(collaborators),
                          nullptr, std::make_unique<BundledService>());
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, &AppDelegate::reopen);
@@ -135,5 +132,10 @@ int main(int argc, char* argv[]) {
     requests.install();
 
     delegate.launch();
+    // Loading the audio plugins takes a few hundred milliseconds: do it off the main
+    // thread, so that the first dictation does not lose its first word, but only once
+    // the event loop runs, so that on a busy machine it does not take the processor
+    // from the windows being built before the tray icon can show.
+    QTimer::singleShot(0, [] { QThreadPool::globalInstance()->start(preloadGStreamerRecorder); });
     return app.exec();
 }
