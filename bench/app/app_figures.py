@@ -10,7 +10,8 @@
 # text field through AT-SPI. --stub-service answers every recording with the same
 # words from this process instead of the bundled service, so that long memory runs
 # spend no processor time on speech recognition; --wrap runs the application under
-# a profiler such as "heaptrack -o FILE" (its figures are then the wrapper's).
+# a profiler such as "heaptrack -o FILE" (its memory then includes the profiler's);
+# --launches 0 skips the launch timing.
 import argparse
 import http.server
 import json
@@ -314,7 +315,8 @@ def main():
             wrapper.wait()
         fields.kill()
         fields.wait()
-    idle_exit(os.path.join(os.path.dirname(args.wispen), "wispen-service"))
+    if not args.stub_service:
+        idle_exit(os.path.join(os.path.dirname(args.wispen), "wispen-service"))
     return 0
 
 
