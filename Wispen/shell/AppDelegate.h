@@ -4,10 +4,13 @@
 #include "ReradazIzavo.h"
 
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
+#include <map>
 #include <memory>
 
 class BundledService;
@@ -71,6 +74,7 @@ public:
 
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    const QIcon& trayIcon(const QColor& tint);
     void showHud();
     void placeHud();
     void relayout();
@@ -83,6 +87,8 @@ private:
     std::unique_ptr<BundledService> m_service;
     std::unique_ptr<ReradazIzavo> m_model;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    // The tray glyph in each colour it has shown, by RGBA value.
+    std::map<QRgb, QIcon> m_trayIcons;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QWidget> m_panel;
     PanelContent* m_panelContent = nullptr;
@@ -93,6 +99,8 @@ private:
     HudPresence m_presence;
     std::unique_ptr<TimerSource::Handle> m_linger;
     bool m_relayoutQueued = false;
+    // Runs once the application has been idle a moment after a dictation.
+    QTimer m_returnMemory;
     // When the panel last hid because it lost the focus.
     QElapsedTimer m_panelClosed;
     static constexpr qint64 reopenGuardMs = 300;

@@ -4,16 +4,25 @@
 # of `wispen` idle and over many dictations, the bundled service's memory, and the
 # extra delay of the first dictation when the service has to start on demand.
 #   app_figures.py WISPEN QT_FIELDS [--launches N] [--dictations N] [--budget SECONDS]
+#                  [--stub-service] [--wrap COMMAND]
 # Dictations are real: Control+Alt+Space is held through xdotool while espeak-ng
 # speaks into the virtual microphone, and the transcript is read back from a Qt
-# text field through AT-SPI.
+# text field through AT-SPI. --stub-service answers every recording with the same
+# words from this process instead of the bundled service, so that long memory runs
+# spend no processor time on speech recognition; --wrap runs the application under
+# a profiler such as "heaptrack -o FILE" (its memory then includes the profiler's);
+# --launches 0 skips the launch timing.
 import argparse
+import http.server
+import json
 import os
 import signal
 import statistics
 import subprocess
 import sys
+import shlex
 import tempfile
+import threading
 import time
 
 import warnings
@@ -65,6 +74,23 @@ def children_named(pid, name):
         if ppid == pid and comm.startswith(name[:15]):
             found.append(int(entry))
     return found
+
+
+# The application started under a wrapper, stopped as the benchmark stops it.
+class Wrapped:
+    def __init__(self, pids):
+        self.pid = pids[0]
+
+    def send_signal(self, sig):
+        os.kill(self.pid, sig)
+
+    def wait(self, timeout=None):
+        within(timeout or 3600, lambda: not os.path.exists(f"/proc/{self.pid}"), step=0.05)
+        if os.path.exists(f"/proc/{self.pid}"):
+            raise subprocess.TimeoutExpired("wispen", timeout)
+
+    def kill(self):
+        os.kill(self.pid, signal.SIGKILL)
 
 
 def within(seconds, predicate, step=0.005):
@@ -123,6 +149,26 @@ def field_text(field):
     return Atspi.Text.get_text(field, 0, -1)
 
 
+class StubService(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        body = json.dumps({"text": "hello world"}).encode()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def serve_stub():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 8731), StubService)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+
 def measure_launches(wispen, env, count):
     times = []
     for _ in range(count):
@@ -172,16 +218,21 @@ def main():
     parser.add_argument("--dictations", type=int, default=100)
     parser.add_argument("--budget", type=float, default=300, help="seconds for all dictations")
     parser.add_argument("--settle", type=float, default=3)
+    parser.add_argument("--stub-service", action="store_true")
+    parser.add_argument("--wrap", default="")
     args = parser.parse_args()
+    if args.stub_service:
+        serve_stub()
 
     work = tempfile.mkdtemp(prefix="wispen-figures-")
     env = dict(os.environ, HOME=f"{work}/home", XDG_CONFIG_HOME=f"{work}/home/.config")
     # The first launch opens the panel once; measure launches as a returning user.
     print(f"load average before: {load_average()}")
-    launches = measure_launches(args.wispen, env, args.launches + 1)[1:]
-    print(f"launch to tray icon, median / max of {len(launches)}: "
-          f"{statistics.median(launches):.0f} / {max(launches):.0f} ms "
-          f"(load {load_average()})")
+    if args.launches > 0:
+        launches = measure_launches(args.wispen, env, args.launches + 1)[1:]
+        print(f"launch to tray icon, median / max of {len(launches)}: "
+              f"{statistics.median(launches):.0f} / {max(launches):.0f} ms "
+              f"(load {load_average()})")
 
     fields = subprocess.Popen([args.fields], env=env, stdout=subprocess.PIPE, text=True)
     info = {}
@@ -190,10 +241,13 @@ def main():
         info[words[0]] = words[1:]
         if words[0] == "ready":
             break
-    wispen = subprocess.Popen([args.wispen], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+    wrapper = subprocess.Popen(shlex.split(args.wrap) + [args.wispen], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wispen = wrapper
     try:
-        within(10, tray_icon_shown)
+        within(60, tray_icon_shown)
+        if args.wrap:
+            wispen = Wrapped(within(10, lambda: children_named(wrapper.pid, "wispen")))
         time.sleep(args.settle)
         print(f"wispen idle resident memory: {memory(wispen.pid)} (load {load_average()})")
 
@@ -222,6 +276,7 @@ def main():
 
         warm = []
         failures = 0
+        private = {}
         began = time.monotonic()
         for n in range(2, args.dictations + 1):
             if time.monotonic() - began > args.budget:
@@ -233,9 +288,17 @@ def main():
             else:
                 warm.append(took)
             if n in (2, 10, 25, 50, 75, 100) or n == args.dictations:
-                time.sleep(1)
+                # Long enough for the application to return what it freed once idle.
+                time.sleep(args.settle)
+                private[n] = rss_mb(wispen.pid, "RssAnon")
                 print(f"  after {n} dictations: wispen {memory(wispen.pid)} "
                       f"(load {load_average()})", flush=True)
+        # The first dictations load the encoder and warm caches up; growth after
+        # them is what each dictation keeps.
+        last = max(private, default=0)
+        if 10 in private and last > 10:
+            print(f"private memory growth from dictation 10 to {last}: "
+                  f"{(private[last] - private[10]) * 1024 / (last - 10):.1f} kB a dictation")
         if warm:
             median = statistics.median(warm)
             print(f"later dictations, release to transcript, median of {len(warm)}: "
@@ -248,9 +311,12 @@ def main():
             print(f"bundled service resident memory, idle while it runs: {rss_mb(pid):.1f} MB")
     finally:
         stop(wispen)
+        if wispen is not wrapper:
+            wrapper.wait()
         fields.kill()
         fields.wait()
-    idle_exit(os.path.join(os.path.dirname(args.wispen), "wispen-service"))
+    if not args.stub_service:
+        idle_exit(os.path.join(os.path.dirname(args.wispen), "wispen-service"))
     return 0
 
 

@@ -12,6 +12,9 @@
 #include <QCursor>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSystemTrayIcon>
+
+#include <map>
 
 namespace {
 
@@ -69,6 +72,19 @@ TEST_F(Delegate, TheHudLingersOnAnOutcomeUntilTheNextChangeOrItsTime) {
         EXPECT_FALSE(hudShown());
     }
     EXPECT_EQ(timers->lastInterval, std::chrono::milliseconds(2500));
+}
+
+TEST_F(Delegate, TheTrayShowsTheSameIconForTheSameStateInEveryDictation) {
+    // Qt caches an icon's renderings under that icon's key: a new icon per change
+    // grew the process with every dictation.
+    std::map<Phase, qint64> keys;
+    for (int dictation = 0; dictation < 2; ++dictation)
+        for (const Phase phase : {Phase::recording, Phase::failed, Phase::idle}) {
+            show(phase, StatusText::ready);
+            const qint64 key = delegate->trayIcon()->icon().cacheKey();
+            EXPECT_EQ(keys.try_emplace(phase, key).first->second, key);
+        }
+    EXPECT_NE(keys[Phase::recording], keys[Phase::idle]);
 }
 
 TEST_F(Delegate, TheHudSitsAboveTheBottomOfTheScreenUnderThePointer) {
