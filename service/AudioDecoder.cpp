@@ -87,18 +87,24 @@ std::vector<std::int16_t> AudioDecoder::decode(std::string_view file, Deadline d
 
     const std::size_t maximumSamples =
         static_cast<std::size_t>((maximumSeconds + toleranceSeconds) * sampleRateHz);
-    const auto stallLimit = std::chrono::milliseconds(stallLimitMs);
     std::vector<std::int16_t> samples;
     bool durationChecked = false;
-    auto lastProgress = Clock::now();
+    const auto started = Clock::now();
+    const auto fellBehind = [&] {
+        const double audioSeconds = static_cast<double>(samples.size()) / sampleRateHz;
+        return Clock::now() - started >
+               std::chrono::milliseconds(startAllowanceMs) +
+                   std::chrono::duration<double>(audioSeconds / slowestRealTimeFactor);
+    };
 
     while (true) {
         if (deadline.passed())
             abandoned();
+        if (fellBehind())
+            undecodable();
         Sample sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()),
                                                    GstClockTime(pullWaitMs) * GST_MSECOND));
         if (sample) {
-            lastProgress = Clock::now();
             if (!durationChecked) {
                 // A file may declare a length it never delivers; believe the larger claim.
                 durationChecked = true;
@@ -120,8 +126,6 @@ std::vector<std::int16_t> AudioDecoder::decode(std::string_view file, Deadline d
             undecodable();
         if (gst_app_sink_is_eos(GST_APP_SINK(sink.get())))
             break;
-        if (Clock::now() - lastProgress > stallLimit)
-            undecodable();
     }
     // A file without a single decoded sample has no audio track worth the name, and
     // one that delivers clearly less than it declares was cut short.

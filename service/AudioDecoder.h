@@ -19,10 +19,15 @@ inline constexpr int sampleRateHz = 16000;
 inline constexpr double maximumSeconds = 180.0;
 inline constexpr double toleranceSeconds = 1.0;
 
-// How long one pull of decoded samples waits, and how long the pipeline may make no
-// progress at all before the input counts as undecodable.
+// How long one pull of decoded samples waits. A decode must keep pace with the audio
+// it yields: after a start-up allowance, every second spent must have produced at
+// least `slowestRealTimeFactor` seconds of audio (a healthy decode runs hundreds of
+// times faster than real time, also on a busy machine). A file that stops making
+// progress therefore holds a worker for seconds, never for the request's whole time
+// limit, and then counts as undecodable.
 inline constexpr int pullWaitMs = 100;
-inline constexpr int stallLimitMs = 10000;
+inline constexpr int startAllowanceMs = 2000;
+inline constexpr double slowestRealTimeFactor = 20.0;
 
 // Call once per process before the first decode.
 void initialise();

@@ -3,6 +3,8 @@
 #include "Recogniser.h"
 #include "TranscriptionContract.h"
 
+#include <QUrl>
+
 #include <string>
 
 // Recognises speech by handing the recording, as it arrived, to an existing
@@ -29,8 +31,10 @@ public:
     std::string engine() const override { return "forward"; }
 
 private:
-    std::string m_origin; // scheme://host[:port]
-    std::string m_path;   // the base URL's path followed by transcriptionsPath
+    std::string originText() const; // scheme://host[:port]
+
+    QUrl m_origin;
+    std::string m_path; // the base URL's path followed by transcriptionsPath
     std::string m_model;
     std::string m_apiKey;
 };

@@ -6,6 +6,8 @@
 #include "ServiceOptions.h"
 #include "TranscriptionServer.h"
 
+#include <QCoreApplication>
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -56,6 +58,10 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Forwarding talks to the speech server through Qt's sockets, whose TLS needs the
+    // application object; its messages would only repeat what the replies say.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    QCoreApplication application(argc, argv);
     AudioDecoder::initialise();
     std::unique_ptr<Recogniser> recogniser;
     const auto makeOrExplain = [&] {

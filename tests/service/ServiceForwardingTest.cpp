@@ -150,6 +150,11 @@ TEST_F(ServiceForwardingTest, ATricklingLongOrEndlessReplyIsCutOffAtTheLimits) {
              response.set_content(start + std::string(2000000, 'a') + R"("})", "application/json");
          },
          502},
+        {[&](httplib::Response& response) { // a header that was once read whole
+             response.set_header("X-Padding", std::string(2000000, 'a'));
+             response.set_content(start + R"(words"})", "application/json");
+         },
+         502},
         {[&](httplib::Response& response) { // endless, but a failing run still ends
              response.set_chunked_content_provider(
                  "application/json",
