@@ -6,74 +6,62 @@
 
 using Phase = RecordingSession::Phase;
 
-namespace {
-
-// A session in the given phase, reached only through its own operations.
-RecordingSession sessionIn(Phase phase) {
-    RecordingSession session;
-    if (phase >= Phase::requestingPermission)
-        session.begin();
-    if (phase >= Phase::recording)
-        session.permissionGranted(session.id());
-    if (phase >= Phase::transcribing)
-        session.submit();
-    if (phase == Phase::failed)
-        session.complete(session.id(), false);
-    return session;
-}
-
-} // namespace
-
 // Each operation is accepted only in its phases and then moves to its phase, with a
-// new identifier where it starts a new attempt; a refused one changes nothing.
-TEST(RecordingSession, StartsIdleAndAcceptsEachOperationOnlyInItsPhases) {
+// new identifier where it starts a new attempt; a refused one changes nothing, and
+// an answer for another attempt is refused.
+TEST(RecordingSession, AcceptsEachOperationOnlyInItsPhasesAndForItsAttempt) {
     EXPECT_EQ(RecordingSession().phase(), Phase::idle);
     EXPECT_NE(RecordingSession().id(), RecordingSession().id());
-
+    using S = RecordingSession&;
+    const std::function<bool(S)> steps[] = {
+        [](S s) { return s.begin().has_value(); },
+        [](S s) { return s.permissionGranted(s.id()); },
+        [](S s) { return s.submit().has_value(); },
+        [](S s) { return s.complete(s.id(), false); },
+    };
     const Phase all[] = {Phase::idle, Phase::requestingPermission, Phase::recording,
                          Phase::transcribing, Phase::failed};
-    using Run = std::function<bool(RecordingSession&)>;
-    const Run begin = [](RecordingSession& s) {
-        const auto id = s.begin();
-        return id == s.id();
-    };
-    const Run grant = [](RecordingSession& s) { return s.permissionGranted(s.id()); };
-    const Run submit = [](RecordingSession& s) {
-        const auto id = s.submit();
-        return id == s.id();
-    };
-    const Run fail = [](RecordingSession& s) { return s.complete(s.id(), false); };
-    const Run succeed = [](RecordingSession& s) { return s.complete(s.id(), true); };
-    const Run cancel = [](RecordingSession& s) {
-        s.cancel();
-        return true;
-    };
-    const Run staleGrant = [](RecordingSession& s) {
-        return s.permissionGranted(QUuid::createUuid());
-    };
-    const Run staleCompletion = [](RecordingSession& s) {
-        return s.complete(QUuid::createUuid(), true);
-    };
     const struct {
         const char* name;
-        Run run;
+        std::function<bool(S)> run;
         std::vector<Phase> from;
         Phase to;
         bool newId;
     } operations[] = {
-        {"begin", begin, {Phase::idle}, Phase::requestingPermission, true},
-        {"grant", grant, {Phase::requestingPermission}, Phase::recording, false},
-        {"submit", submit, {Phase::recording, Phase::failed}, Phase::transcribing, true},
+        {"begin", steps[0], {Phase::idle}, Phase::requestingPermission, true},
+        {"grant", steps[1], {Phase::requestingPermission}, Phase::recording, false},
+        {"submit", steps[2], {Phase::recording, Phase::failed}, Phase::transcribing, true},
         // A failed attempt keeps its identifier until it is retried or discarded.
-        {"fail", fail, {Phase::transcribing}, Phase::failed, false},
-        {"succeed", succeed, {Phase::transcribing}, Phase::idle, false},
-        {"cancel", cancel, {std::begin(all), std::end(all)}, Phase::idle, true},
-        {"stale grant", staleGrant, {}, Phase::idle, false},
-        {"stale completion", staleCompletion, {}, Phase::idle, false}};
+        {"fail", steps[3], {Phase::transcribing}, Phase::failed, false},
+        {"succeed",
+         [](S s) { return s.complete(s.id(), true); },
+         {Phase::transcribing},
+         Phase::idle,
+         false},
+        {"cancel",
+         [](S s) { return s.cancel(), true; },
+         {std::begin(all), std::end(all)},
+         Phase::idle,
+         true},
+        {"stale grant",
+         [](S s) { return s.permissionGranted(QUuid::createUuid()); },
+         {},
+         {},
+         false},
+        {"stale completion",
+         [](S s) { return s.complete(QUuid::createUuid(), true); },
+         {},
+         {},
+         false}};
     for (const auto& operation : operations) {
-        for (const Phase phase : all) {
-            SCOPED_TRACE(testing::Message() << operation.name << " from " << int(phase));
-            RecordingSession session = sessionIn(phase);
+        for (int reached = 0; reached < 5; ++reached) {
+            SCOPED_TRACE(testing::Message() << operation.name << " from " << reached);
+            // Each phase is reached only through the session's own operations.
+            RecordingSession session;
+            for (int step = 0; step < reached; ++step)
+                steps[step](session);
+            const Phase phase = all[reached];
+            ASSERT_EQ(session.phase(), phase);
             const QUuid before = session.id();
             const bool allowed = std::find(operation.from.begin(), operation.from.end(), phase) !=
                                  operation.from.end();

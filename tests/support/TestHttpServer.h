@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,14 +19,14 @@ class Server;
 // A real HTTP/1.1 server for tests that exercise the network stack end to end.
 //
 // It listens on 127.0.0.1 on an ephemeral port from construction until stop() or
-// destruction, answering every method and path on its own threads, so a test's
+// destruction, answering GET and POST on any path on its own threads, so a test's
 // Qt event loop stays free for the client under test. Each request is recorded
-// (method, path, headers, body) and answered with the reply the test chose: a
-// fixed one (reply()) or one computed per request (handle()). A reply can stall:
-// `silent` sends nothing at all until release(); `trickle` sends the status line
-// and headers, then one blank byte every trickleIntervalMs until release(), and
-// notices when the client has gone away (clientsGone()). Every connection is
-// closed after its reply, so stopping never waits for idle keep-alive clients.
+// (method, path, headers, body) and answered with the reply the test chose. A
+// reply can stall after its status line and headers: `silent` sends nothing more
+// until release() or stop(), `trickle` one blank byte every trickleIntervalMs and
+// `flood` blanks as fast as the client takes them, until release() sends the body.
+// Both notice when the client has gone away (clientsGone()). Every connection is closed after
+// its reply, so stopping never waits for idle keep-alive clients.
 //
 // Replies are sent uncompressed as long as their content type is not exactly one
 // the server would compress (the default, "application/json; charset=utf-8", is
@@ -41,7 +40,7 @@ class Server;
 //     EXPECT_EQ(server.requests()[0].header("X-Request-ID").size(), 36);
 class TestHttpServer {
 public:
-    enum class Stall { none, silent, trickle };
+    enum class Stall { none, silent, trickle, flood };
 
     static constexpr int trickleIntervalMs = 20;
 
@@ -53,7 +52,6 @@ public:
 
         // The value of the first header of that name (any case), empty when absent.
         QByteArray header(const QByteArray& name) const;
-        bool hasHeader(const QByteArray& name) const;
     };
 
     struct Reply {
@@ -63,8 +61,6 @@ public:
         QByteArray contentType = "application/json; charset=utf-8";
         Stall stall = Stall::none;
     };
-
-    using Handler = std::function<Reply(const Request&)>;
 
     // Throws std::runtime_error when no port can be bound.
     TestHttpServer();
@@ -79,8 +75,6 @@ public:
 
     // Every following request gets this reply (until then: 200 with {"text":"ok"}).
     void reply(const Reply& reply);
-    // Every following request gets the handler's reply; it runs on a server thread.
-    void handle(Handler handler);
 
     // Requests whose headers and body arrived, in order of arrival.
     int requestCount() const;
@@ -108,7 +102,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    Handler m_handler;
+    Reply m_reply;
     std::vector<Request> m_requests;
     bool m_released = false;
     bool m_stopping = false;
