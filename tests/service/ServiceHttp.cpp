@@ -17,13 +17,8 @@ std::string ServiceHttp::base64(const std::string& bytes) {
 
 std::string ServiceHttp::body(const std::string& audio, bool escapeSlashes) {
     const std::string plain = R"({"audio":")" + base64(audio) + R"(","mimeType":"audio/mp4"})";
-    std::string json;
-    for (const char c : plain) {
-        if (escapeSlashes && c == '/')
-            json += '\\';
-        json += c;
-    }
-    return json;
+    return escapeSlashes ? QByteArray::fromStdString(plain).replace("/", "\\/").toStdString()
+                         : plain;
 }
 
 httplib::Result ServiceHttp::post(int port, const std::string& body,
@@ -90,12 +85,10 @@ ServiceHttp::RawConnection::receive(std::chrono::seconds limit) {
 }
 
 int ServiceHttp::statusOf(const std::string& reply) {
-    return reply.starts_with("HTTP/1.1 ") && reply.size() >= 12 ? std::stoi(reply.substr(9, 3)) : 0;
+    return reply.starts_with("HTTP/1.1 ") ? std::atoi(reply.c_str() + 9) : 0;
 }
 
-std::string ServiceHttp::postHeaders(std::size_t contentLength, const std::string& requestId) {
-    return "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-           "Content-Length: " +
-           std::to_string(contentLength) + "\r\n" +
-           (requestId.empty() ? "" : "X-Request-ID: " + requestId + "\r\n") + "\r\n";
+std::string ServiceHttp::postHeaders(std::size_t contentLength) {
+    return "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+           std::to_string(contentLength) + "\r\n\r\n";
 }

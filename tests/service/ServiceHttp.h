@@ -48,6 +48,6 @@ private:
 int statusOf(const std::string& reply);
 
 // A header block for POST /api/transcribe declaring `contentLength` bytes.
-std::string postHeaders(std::size_t contentLength, const std::string& requestId = {});
+std::string postHeaders(std::size_t contentLength);
 
 } // namespace ServiceHttp

@@ -1,15 +1,17 @@
 #include "ServiceProcess.h"
 
-#include "Polling.h"
 #include "SharedMedia.h"
 
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <regex>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <utility>
 
 extern char** environ;
 
@@ -26,8 +28,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     return result;
 }
 
-// Starts the service printing into two new files whose paths it returns; the
-// entries of `environment` take precedence over the test's own.
+// Starts the service with `arguments`, printing into two new files whose paths it
+// returns; the entries of `environment` take precedence over the test's own.
 pid_t spawn(std::vector<std::string> arguments,
             const std::map<std::string, std::string>& environment, std::string& outPath,
             std::string& errPath, const std::string& workingDirectory = {}) {
@@ -44,10 +46,10 @@ pid_t spawn(std::vector<std::string> arguments,
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (const auto& [descriptor, path] :
+         {std::pair{STDOUT_FILENO, outPath}, {STDERR_FILENO, errPath}})
+        posix_spawn_file_actions_addopen(&actions, descriptor, path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (!workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
     pid_t pid = -1;
@@ -58,6 +60,17 @@ pid_t spawn(std::vector<std::string> arguments,
     if (result != 0)
         throw std::runtime_error(std::string("cannot start ") + WISPEN_SERVICE_BINARY);
     return pid;
+}
+
+// Waits for child `pid` to end; its exit code, or -1 when it ended by a signal or
+// had to be killed.
+int exitCodeOf(pid_t pid) {
+    int status = 0;
+    if (pollUntil(stopLimit, [&] { return waitpid(pid, &status, WNOHANG) == pid; }))
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
 }
 
 } // namespace
@@ -73,24 +86,16 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments,
     static const std::regex line(R"(listening on http://127\.0\.0\.1:([0-9]+)/)");
     std::smatch match;
     std::string out;
-    bool ended = false;
-    Polling::until(startLimit, [&] {
+    pollUntil(startLimit, [&] {
         out = output();
-        ended = waitpid(m_pid, nullptr, WNOHANG) == m_pid;
-        return ended || std::regex_search(out, match, line);
+        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            m_pid = -1;
+        return m_pid < 0 || std::regex_search(out, match, line);
     });
-    if (ended)
-        m_pid = -1;
-    if (!std::regex_search(out, match, line)) {
+    httplib::Client client("127.0.0.1", m_port = match.empty() ? 0 : std::stoi(match[1]));
+    if (m_port == 0 || !pollUntil(startLimit, [&] { return bool(client.Get("/healthz")); })) {
         stop();
-        throw std::runtime_error("wispen-service did not announce its port: " + out + errors());
-    }
-    m_port = std::stoi(match[1]);
-    httplib::Client client("127.0.0.1", m_port);
-    client.set_connection_timeout(1, 0);
-    if (!Polling::until(startLimit, [&] { return bool(client.Get("/healthz")); })) {
-        stop();
-        throw std::runtime_error("wispen-service does not answer /healthz");
+        throw std::runtime_error("wispen-service did not start: " + out + errors());
     }
 }
 
@@ -106,15 +111,12 @@ int ServiceProcess::stop() {
     if (m_pid <= 0)
         return -1;
     kill(m_pid, SIGTERM);
-    const int status = Polling::exitCodeOf(m_pid, stopLimit);
-    m_pid = -1;
-    return status;
+    return exitCodeOf(std::exchange(m_pid, -1));
 }
 
 ServiceProcess::Finished ServiceProcess::run(const std::vector<std::string>& arguments) {
     std::string outPath;
     std::string errPath;
-    const pid_t pid = spawn(arguments, {}, outPath, errPath);
-    const int exitCode = Polling::exitCodeOf(pid, stopLimit);
+    const int exitCode = exitCodeOf(spawn(arguments, {}, outPath, errPath));
     return {exitCode, TestMedia::read(outPath), TestMedia::read(errPath)};
 }

@@ -1,9 +1,23 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
+
+// Checks `condition` often until it holds or `limit` passes; whether it holds.
+// Tests wait for events with this, never with a fixed sleep.
+template <typename Condition> bool pollUntil(std::chrono::milliseconds limit, Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 // A real wispen-service process for the tests: started on a free loopback port,
 // ready once /healthz answers, stopped with SIGTERM when the object goes. What it

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int idleTimeoutSec = 2;
-constexpr auto replyLimit = std::chrono::seconds(60);
 constexpr auto atOnce = std::chrono::seconds(10);
 
 std::string sentence(std::size_t index) {
@@ -56,13 +55,10 @@ TEST_F(ServiceStatusTest, SpeechAndSilenceAreTranscribedAndTheRequestIdEchoed) {
         {TestMedia::read(SharedMedia::silenceFile()), false, ""},
     };
     for (const auto& [audio, escapeSlashes, text] : cases) {
-        SCOPED_TRACE(text);
         const auto reply = ServiceHttp::post(
             service->port(), ServiceHttp::body(audio, escapeSlashes), {{"X-Request-ID", id}});
         ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->status, 200);
         EXPECT_EQ(reply->get_header_value("X-Request-ID"), id);
-        EXPECT_EQ(reply->get_header_value("Content-Type"), "application/json");
         EXPECT_EQ(reply->body, R"({"text":")" + text + R"("})");
     }
 }
@@ -74,29 +70,20 @@ TEST_F(ServiceStatusTest, EachRefusalHasItsStatus) {
     // Bytes of 0xFF are all slashes in Base64; escaped, each takes two characters,
     // and white space fills the body to the last byte allowed.
     std::string longest = ServiceHttp::body(std::string(limit, '\xff'), true);
-    ASSERT_LE(longest.size(), TranscribeRequest::maximumBodyBytes());
     longest.insert(longest.size() - 1, TranscribeRequest::maximumBodyBytes() - longest.size(), ' ');
 
     std::vector<std::tuple<std::string, std::string, int>> cases = {
         {"not JSON", "audio=" + audio, 400},
-        {"cut-off JSON", R"({"audio":")" + audio, 400},
         {"a top-level array", R"([")" + audio + R"(", "audio/mp4"])", 400},
-        {"no audio", R"({"mimeType":"audio/mp4"})", 400},
         {"no MIME type", R"({"audio":")" + audio + R"("})", 400},
         {"audio as a number", R"({"audio":12,"mimeType":"audio/mp4"})", 400},
-        {"audio as null", R"({"audio":null,"mimeType":"audio/mp4"})", 400},
         {"another MIME type", R"({"audio":")" + audio + R"(","mimeType":"audio/wav"})", 400},
         {"Base64 cut short", R"({"audio":")" + audio.substr(0, audio.size() - 1) + mime, 400},
         {"Base64 with a foreign letter", R"({"audio":"*)" + audio.substr(1) + mime, 400},
-        {"Base64 with line breaks",
-         R"({"audio":")" + audio.substr(0, 76) + R"(\n)" + audio.substr(76) + mime, 400},
-        {"an empty body", "", 400},
         {"audio over three mebibytes", ServiceHttp::body(std::string(limit + 1, '\0')), 413},
         // At the limit the size passes and the content decides.
         {"audio of three mebibytes", ServiceHttp::body(std::string(limit, '\0')), 422},
         {"the longest body allowed", longest, 422},
-        {"over three minutes",
-         ServiceHttp::body(TestMedia::read(SharedMedia::media().silence(181.5, "too-long"))), 422},
     };
     for (const auto& [name, bytes] : SharedMedia::malformed())
         cases.emplace_back(name, ServiceHttp::body(bytes), 422);
@@ -106,57 +93,28 @@ TEST_F(ServiceStatusTest, EachRefusalHasItsStatus) {
     }
 }
 
-TEST_F(ServiceStatusTest, ABodyDeclaredTooLongIsRefusedBeforeItIsSent) {
-    ServiceHttp::RawConnection connection(service->port());
-    ASSERT_TRUE(connection.send(
-        ServiceHttp::postHeaders(TranscribeRequest::maximumBodyBytes() + 1, "TOO-LONG")));
-    const std::string reply = connection.receive(atOnce).text;
-    EXPECT_EQ(ServiceHttp::statusOf(reply), 413);
-    EXPECT_NE(reply.find("X-Request-ID: TOO-LONG"), std::string::npos);
-}
-
-TEST_F(ServiceStatusTest, MalformedOrOversizeFramingIsRefusedWhileTheClientStillSends) {
-    const std::string post = "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    const std::string chunked = post + "Transfer-Encoding: chunked\r\n\r\n";
-    std::string mebibyteChunks;
+// Bodies are counted as they arrive whatever their framing, and refused while the
+// client still sends, with the request's identifier.
+TEST_F(ServiceStatusTest, OversizeUnframedOrMalformedBodiesAreRefusedAtOnce) {
+    const std::string post = "POST /api/transcribe HTTP/1.1\r\nHost: a\r\nX-Request-ID: R-1\r\n";
+    std::string mebibyteChunks = post + "Transfer-Encoding: chunked\r\n\r\n";
     for (int i = 0; i < 9; ++i)
         mebibyteChunks += "100000\r\n" + std::string(0x100000, 'a') + "\r\n";
     const std::pair<std::string, int> cases[] = {
-        {chunked + mebibyteChunks, 413},
+        {mebibyteChunks, 413},
         {post + "\r\n" + std::string(100000, 'a'), 411},
         {post + "Content-Length: 99999999999999999999999\r\n\r\n{}", 400},
-        {post + "Content-Length: -1\r\n\r\n{}", 400},
-        {chunked + "zz\r\n{}", 400},
-        {post +
-             "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 7\r\n\r\n--b--\r\n",
-         400},
+        {post + "Content-Length: " + std::to_string(TranscribeRequest::maximumBodyBytes() + 1) +
+             "\r\n\r\n",
+         413},
     };
     for (const auto& [request, status] : cases) {
         ServiceHttp::RawConnection connection(service->port());
         connection.send(request);
-        EXPECT_EQ(ServiceHttp::statusOf(connection.receive(atOnce).text), status)
-            << request.substr(0, 120);
+        const std::string reply = connection.receive(atOnce).text;
+        EXPECT_EQ(ServiceHttp::statusOf(reply), status) << request.substr(0, 120);
+        EXPECT_NE(reply.find("X-Request-ID: R-1"), std::string::npos) << reply;
     }
-}
-
-TEST_F(ServiceStatusTest, BytesBeyondTheDeclaredLengthAreNotReadAsAnotherRequest) {
-    const std::string body = ServiceHttp::body(sentence(3));
-    ServiceHttp::RawConnection connection(service->port());
-    ASSERT_TRUE(connection.send(ServiceHttp::postHeaders(body.size()) + body +
-                                "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
-    const std::string reply = connection.receive(replyLimit).text;
-    EXPECT_EQ(ServiceHttp::statusOf(reply), 200);
-    EXPECT_NE(reply.find(SharedMedia::sentences()[3]), std::string::npos);
-    EXPECT_EQ(reply.find("HTTP/1.1", 1), std::string::npos) << "a second reply followed";
-}
-
-TEST_F(ServiceStatusTest, ABodyShorterThanDeclaredIsNotTranscribed) {
-    const std::string body = ServiceHttp::body(sentence(3));
-    ServiceHttp::RawConnection connection(service->port());
-    ASSERT_TRUE(connection.send(ServiceHttp::postHeaders(body.size() + 100) + body));
-    const std::string reply = connection.receive(replyLimit).text;
-    EXPECT_NE(ServiceHttp::statusOf(reply), 200);
-    EXPECT_EQ(reply.find(SharedMedia::sentences()[3]), std::string::npos);
 }
 
 TEST_F(ServiceStatusTest, ASlowSenderIsCutOffWhileOthersAreServed) {
@@ -164,30 +122,18 @@ TEST_F(ServiceStatusTest, ASlowSenderIsCutOffWhileOthersAreServed) {
     ServiceHttp::RawConnection stalled(service->port());
     ASSERT_TRUE(stalled.send(ServiceHttp::postHeaders(body.size()) + body.substr(0, 1000)));
     ServiceHttp::RawConnection silent(service->port());
-    EXPECT_GE(ServiceHttp::health(service->port(), "working"), 0) << "others are not served";
+    EXPECT_EQ(ServiceHttp::health(service->port(), "working"), 0) << "others are not served";
     EXPECT_TRUE(stalled.receive(std::chrono::seconds(idleTimeoutSec * 5)).closed);
     EXPECT_TRUE(silent.receive(std::chrono::seconds(idleTimeoutSec * 5)).closed);
 }
 
-TEST_F(ServiceStatusTest, PrivacyAndHealthPagesAnswer) {
-    httplib::Client client("127.0.0.1", service->port());
-    const auto privacy = client.Get("/privacy");
+TEST_F(ServiceStatusTest, PrivacyPageAnswersAndASecondServiceOnTheSamePortFailsToStart) {
+    const auto privacy = httplib::Client("127.0.0.1", service->port()).Get("/privacy");
     ASSERT_TRUE(privacy);
-    EXPECT_EQ(privacy->status, 200);
-    EXPECT_NE(privacy->get_header_value("Content-Type").find("text/html"), std::string::npos);
-    EXPECT_NE(privacy->body.find("on this machine"), std::string::npos);
     EXPECT_NE(privacy->body.find("neither the audio nor the text is written to disk"),
               std::string::npos);
-    const auto health = client.Get("/healthz");
-    ASSERT_TRUE(health);
-    EXPECT_EQ(health->status, 200);
-    EXPECT_NE(health->body.find(R"("status":"ready")"), std::string::npos);
-}
-
-TEST_F(ServiceStatusTest, ASecondServiceOnTheSamePortFailsToStart) {
-    const auto finished =
-        ServiceProcess::run({"--port", std::to_string(service->port()), "--workers", "1",
-                             "--grammar", SharedMedia::grammarFile()});
+    const auto finished = ServiceProcess::run(
+        {"--port", std::to_string(service->port()), "--grammar", SharedMedia::grammarFile()});
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_NE(finished.err.find("Cannot listen"), std::string::npos);
 }

@@ -8,10 +8,6 @@
 // 64 kbit/s), so nothing binary is kept in the repository.
 class TestMedia {
 public:
-    static constexpr const char* voice = "en-us+f5";
-    static constexpr int wordsPerMinute = 160;
-    static constexpr const char* testDataFolder = "/usr/share/pocketsphinx/test/data";
-
     // The folder is removed with the object.
     TestMedia();
     ~TestMedia();
@@ -21,17 +17,13 @@ public:
     const std::string& folder() const { return m_folder; }
 
     // Each returns the path of a new MPEG-4 file; throws std::runtime_error when a
-    // tool fails. `indexFirst` puts the index before the samples.
+    // tool fails. `sentence` may carry speech markup such as pauses; `indexFirst`
+    // puts the index before the samples.
     std::string speech(const std::string& sentence, const std::string& name);
     std::string encodeWav(const std::string& wavPath, const std::string& name,
                           bool indexFirst = false);
-    std::string silence(double seconds, const std::string& name);
     // A sound of GStreamer's test source: "silence", "white-noise", "pink-noise".
     std::string testSound(const std::string& wave, double seconds, const std::string& name);
-    // The sentences spoken one after another, with a pause of `pauseMs` between.
-    std::string speechWithPauses(const std::vector<std::string>& sentences, int pauseMs,
-                                 const std::string& name);
-    std::string videoOnly(const std::string& name);
     // The output of a gst-launch pipeline ending in a muxer.
     std::string launch(const std::string& pipeline, const std::string& name);
 
@@ -51,7 +43,7 @@ private:
 // The recordings every service test shares, made once per test run.
 namespace SharedMedia {
 
-// Everyday sentences spoken by espeak-ng, each as "sentenceN.m4a".
+// Everyday sentences spoken by espeak-ng, each as "sentenceN.m4a" from "sentenceN.wav".
 const std::vector<std::string>& sentences();
 
 TestMedia& media();
@@ -72,7 +64,7 @@ std::string minuteFile();
 
 // Recordings no decoder should accept, each named for test messages: random bytes,
 // random bytes behind an MPEG-4 file-type box, a file cut in half, a video without
-// sound, a file whose headers claim ten hours, and nothing at all.
+// sound, and nothing at all.
 struct Malformed {
     std::string name;
     std::string bytes;

@@ -12,7 +12,7 @@ const TokenPieces pieces({"<unk>", "<s>", "</s>", "\xE2\x96\x81Hello", ",", "\xE
                           "<0x21>", "<0xC3>", "<0xA9>",
                           "\xE2\x96\x81"
                           "caf",
-                          "<0x0A>"});
+                          "<0x0A>", "<0x4G>"});
 
 TEST(TokenPieces, TextIsWrittenAsTheModelWroteIt) {
     const struct {
@@ -22,7 +22,8 @@ TEST(TokenPieces, TextIsWrittenAsTheModelWroteIt) {
         {{1, 3, 4, 5, 6, 2}, "Hello, world!"},
         {{9, 7, 8}, "caf\xC3\xA9"},     // bytes of one UTF-8 character
         {{3, 10, 5}, "Hello\n world"},  // a byte piece that is a control character
-        {{0, 1, 2, -1, 11, 32000}, ""}, // control ids and ids outside the vocabulary
+        {{11}, "<0x4G>"},               // only looks like a byte piece
+        {{0, 1, 2, -1, 12, 32000}, ""}, // control ids and ids outside the vocabulary
         {{}, ""},
     };
     for (const auto& c : cases)

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Word error rate: the word-level edit distance between what was recognised and
@@ -11,17 +13,13 @@
 // count.
 namespace WordErrorRate {
 
-inline std::vector<std::string> words(const std::string& text) {
-    std::string cleaned;
-    for (const char c : text) {
+inline std::vector<std::string> words(std::string text) {
+    for (char& c : text) {
         const auto u = static_cast<unsigned char>(c);
-        cleaned += std::isalnum(u) || c == '\'' ? static_cast<char>(std::tolower(u)) : ' ';
+        c = std::isalnum(u) || c == '\'' ? static_cast<char>(std::tolower(u)) : ' ';
     }
-    std::istringstream stream(cleaned);
-    std::vector<std::string> result;
-    for (std::string word; stream >> word;)
-        result.push_back(word);
-    return result;
+    std::istringstream stream(text);
+    return {std::istream_iterator<std::string>(stream), {}};
 }
 
 // Substitutions, insertions and deletions needed to turn `reference` into `hypothesis`.
@@ -32,14 +30,10 @@ inline std::size_t errors(const std::string& reference, const std::string& hypot
     for (std::size_t j = 0; j <= heard.size(); ++j)
         row[j] = j;
     for (std::size_t i = 1; i <= said.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= heard.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min(
-                {row[j] + 1, row[j - 1] + 1, diagonal + (said[i - 1] == heard[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
+        std::size_t diagonal = std::exchange(row[0], i);
+        for (std::size_t j = 1; j <= heard.size(); ++j)
+            diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1,
+                                                       diagonal + (said[i - 1] != heard[j - 1])}));
     }
     return row[heard.size()];
 }

@@ -35,6 +35,9 @@ TestHttpServer::TestHttpServer()
         Request request{bytes(in.method), bytes(in.path), {}, bytes(in.body)};
         for (const auto& [name, value] : in.headers)
             request.headers.append({bytes(name), bytes(value)});
+        for (const auto& [name, part] : in.files)
+            request.body += bytes(name + '\n' + part.filename + '\n' + part.content_type + '\n' +
+                                  part.content + '\n');
         const Reply reply = answer(request);
 
         out.status = reply.status;

@@ -48,6 +48,8 @@ public:
         QByteArray method;
         QByteArray path;
         QList<QPair<QByteArray, QByteArray>> headers;
+        // A multipart form's parts each as its name, file name, type and content,
+        // followed by a line feed.
         QByteArray body;
 
         // The value of the first header of that name (any case), empty when absent.
