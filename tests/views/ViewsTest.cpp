@@ -280,6 +280,23 @@ TEST_F(Views, SwitchesCallTheSettersAndShowTheOutcome) {
     EXPECT_FALSE(model->autoPaste() || find<SwitchControl>(&view, "auto-paste")->isChecked());
 }
 
+// A settings window left open while the desktop turns dark recolours its quieter texts
+// as one opened in the dark would.
+TEST_F(Views, SecondaryTextsFollowAPaletteChange) {
+    const auto colour = [](QWidget* view) {
+        return find<QLabel>(view, "shortcut-reminder")->palette().color(QPalette::WindowText);
+    };
+    QApplication::setPalette(ViewStyle::lightPalette());
+    SettingsView open(*model);
+    const QColor light = colour(&open);
+    QApplication::setPalette(ViewStyle::darkPalette());
+    QCoreApplication::processEvents();
+    SettingsView fresh(*model);
+    EXPECT_NE(colour(&fresh), light);
+    EXPECT_EQ(colour(&open), colour(&fresh));
+    QApplication::setPalette(QPalette());
+}
+
 // A new level reaches the meter without laying the HUD out again.
 TEST_F(Views, ALevelReachesTheMeterWithoutANewLayout) {
     RecordingHUD hud(*model);
