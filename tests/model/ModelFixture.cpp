@@ -9,13 +9,6 @@ mode_t modeOf(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-QByteArray audioSentIn(const QByteArray& body) {
-    const QByteArray marker = "\"audio\":\"";
-    const qsizetype start = body.indexOf(marker) + marker.size();
-    QByteArray base64 = body.mid(start, body.indexOf('"', start) - start);
-    return QByteArray::fromBase64(base64.replace("\\/", "/"));
-}
-
 void ModelTest::SetUp() {
     ASSERT_TRUE(tempDir.isValid());
     previousTmpDir = qgetenv("TMPDIR");
@@ -41,7 +34,7 @@ void ModelTest::build() {
 
 ReradazIzavo::Collaborators ModelTest::collaborators() {
     ReradazIzavo::Collaborators c;
-    c.transcriber = realTranscriber ? realTranscriber : transcriber;
+    c.transcriber = transcriber;
     c.pasteboard = pasteboard;
     c.requestMicrophoneAccess = [desk = permissions](std::function<void(bool)> done) {
         ++desk->requests;
@@ -59,11 +52,10 @@ ReradazIzavo::Collaborators ModelTest::collaborators() {
     c.microphoneKey = microphoneKey ? microphoneKey : keyboard;
     c.loginItem = loginItem;
     c.serviceAddress = serviceAddress;
-    c.recorderFactory =
-        realRecorderFactory ? realRecorderFactory : scriptedRecorderFactory(recorder);
+    c.recorderFactory = scriptedRecorderFactory(recorder);
     c.pasteTargetCapture = scriptedCapture(capture);
     c.sleepNotifier = sleep;
-    c.timers = realTimers ? realTimers : timers;
+    c.timers = timers;
     c.defaults = defaults;
     return c;
 }

@@ -14,8 +14,6 @@
 
 // Permission bits of a file or folder; 0 when it does not exist.
 mode_t modeOf(const QString& path);
-// The audio an upload carried, decoded from its JSON body.
-QByteArray audioSentIn(const QByteArray& body);
 
 // Microphone answers given by the test, or at once when `answerAtOnce` is set.
 struct PermissionDesk {
@@ -45,10 +43,6 @@ protected:
     QTemporaryDir tempDir;
     QByteArray previousTmpDir;
     std::shared_ptr<ScriptedTranscriber> transcriber = std::make_shared<ScriptedTranscriber>();
-    // When set before build(), these replace the scripted transcriber, recorder and timers.
-    std::shared_ptr<Transcriber> realTranscriber;
-    AudioRecorderFactory realRecorderFactory;
-    std::shared_ptr<TimerSource> realTimers;
     std::shared_ptr<MemoryPasteboard> pasteboard = std::make_shared<MemoryPasteboard>();
     std::shared_ptr<PermissionDesk> permissions = std::make_shared<PermissionDesk>();
     std::shared_ptr<RecorderScript> recorder = std::make_shared<RecorderScript>();

@@ -76,7 +76,7 @@ struct CaptureScript {
     bool findsField = true, pasteSucceeds = true;
     std::optional<QString> captureFailure, pasteFailure;
     int focusAwayFor = 0;
-    int captures = 0, pastes = 0;
+    int pastes = 0;
     QString pasted;
 };
 
@@ -95,7 +95,6 @@ inline PasteTargetCapture scriptedCapture(std::shared_ptr<CaptureScript> script)
         bool focusReturning() override { return returning; }
     };
     return [script](std::optional<QString>& failure) -> std::unique_ptr<CapturedField> {
-        ++script->captures;
         if (script->findsField) {
             auto field = std::make_unique<Field>();
             field->s = script;
