@@ -63,7 +63,6 @@ start_wispen() {
 
 # A client records from the microphone (the virtual microphone's own module always does).
 microphone_open() { pactl list short source-outputs | grep -q protocol-native; }
-microphone_closed() { ! microphone_open; }
 
 # One dictation in the focused window with the real shortcut through XTest: hold mode
 # holds the shortcut while the voice speaks; toggle mode presses it before and after.
@@ -74,7 +73,7 @@ dictate() {
     paplay --device=vmic_sink "$work/say.wav"
     if [ "$1" = toggle ]; then xdotool keydown ctrl+alt+space; sleep 0.1; fi
     xdotool keyup space alt ctrl
-    within 20 microphone_closed || { echo "recording did not stop" >&2; return 1; }
+    within 20 eval '! microphone_open' || { echo "recording did not stop" >&2; return 1; }
 }
 
 # Clicks into the field $2 of window $1, whose centres file $3 lists.

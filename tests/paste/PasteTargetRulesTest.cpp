@@ -58,8 +58,7 @@ TEST(PasteTargetCapture, RefusesAtTheFirstFailedCheckOrRecordsTheField) {
     } rows[] = {
         {"not trusted", [](auto& d) { d.trusted = false; }, PasteTarget::notTrusted},
         {"no frontmost", [](auto& d) { d.frontmost.reset(); }, PasteTarget::noFrontmostField},
-        {"own application", [](auto& d) { d.frontmost->pid = 1000; },
-         PasteTarget::noFrontmostField},
+        {"ourselves", [](auto& d) { d.frontmost->pid = 1000; }, PasteTarget::noFrontmostField},
         {"terminal", [](auto& d) { d.frontmost->identifiers = {"XTerm"}; }, PasteTarget::terminal},
         {"no focus", [](auto& d) { d.focus = {}; }, PasteTarget::noFocusedElement},
         // The role is checked before the window, and the secure role before the accepted ones.
