@@ -3,7 +3,7 @@
 # service run for real inside the private desktop, and the real Control+Alt+Space is
 # held with XTest (hold to talk) or pressed twice (toggle mode) while a voice speaks
 # into the virtual microphone. Each round dictates into a Qt field, a GTK 3 text view
-# and, when GTK 4 is installed, a GTK 4 entry; the words must land there, after a
+# and a GTK 4 entry; the words must land there, after a
 # space when the field already ends in a word. In xterm the paste must be refused:
 # nothing reaches the terminal, and the hint names Ctrl+Shift+V. Last, SIGTERM, as at
 # logout, ends wispen through its shutdown: status 0 (the signal's default action
@@ -13,33 +13,19 @@
 # and fails unless every dictation landed.
 set -euo pipefail
 wispen=$1 service=$2 qt_fields=$3 gtk_fields=$4 read_field=$5 grabber=$6 rounds=${7:-1}
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-pids=()
-wispen_pid=""
-cleanup() {
-    for pid in "${pids[@]}" $wispen_pid; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+work=$(mktemp -d) pids=() wispen_pid=""
+trap 'kill "${pids[@]}" $wispen_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Polls a command for up to $1 seconds.
 within() {
-    local seconds=$1; shift
-    local end=$((SECONDS + seconds))
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.1
-    done
+    local end=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do [ $SECONDS -lt $end ] || return 1; sleep 0.1; done
 }
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-url="http://127.0.0.1:$port"
-"$service" --host 127.0.0.1 --port "$port" --workers 1 >"$work/service.log" 2>&1 &
-pids+=($!)
+url=http://127.0.0.1:$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$service" --host 127.0.0.1 --port "${url##*:}" --workers 1 >"$work/service.log" 2>&1 & pids+=($!)
 
 # The fields: name, program, field aimed at. DICTATION_TARGETS and DICTATION_MODES
 # choose fewer.
@@ -48,14 +34,9 @@ read -r -a modes <<<"${DICTATION_MODES:-hold toggle}"
 declare -A program=([qt]="$qt_fields" [gtk3]="/usr/bin/python3 $gtk_fields 3"
                     [gtk4]="/usr/bin/python3 $gtk_fields 4")
 declare -A field=([qt]=line [gtk3]=area [gtk4]=line)
-if ! /usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "4.0")' 2>/dev/null; then
-    read -r -a targets <<<"$(printf '%s ' "${targets[@]}" | sed 's/gtk4//')"
-fi
 declare -A app_pid app_window
 for target in "${targets[@]}"; do
-    ${program[$target]} >"$work/$target.log" 2>&1 &
-    pids+=($!)
-    app_pid[$target]=$!
+    ${program[$target]} >"$work/$target.log" 2>&1 & pids+=($!) app_pid[$target]=$!
 done
 for target in "${targets[@]}"; do
     within 30 grep -q '^ready' "$work/$target.log" || fail "the $target window did not appear"
@@ -63,9 +44,7 @@ for target in "${targets[@]}"; do
 done
 
 # A terminal that keeps every byte it receives: a paste would show up in the file.
-: >"$work/terminal.bytes"
-xterm -title dictation-terminal -e sh -c "stty raw -echo; exec cat >'$work/terminal.bytes'" &
-pids+=($!)
+xterm -title dictation-terminal -e sh -c "stty raw -echo; exec cat >'$work/terminal.bytes'" & pids+=($!)
 
 within 60 curl -fs "$url/healthz" || fail "the service did not answer"
 espeak-ng -v en-us+f5 -s 160 -w "$work/say.wav" "the quick brown fox jumps over the lazy dog"
@@ -79,28 +58,22 @@ start_wispen() {
     HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
         "$wispen" --service-url "$url" >"$work/wispen.log" 2>&1 &
     wispen_pid=$!
-    within 20 tray_icon_shown ||
-        fail "the tray icon did not appear"
+    within 20 tray_icon_shown || fail "the tray icon did not appear"
 }
 
 # A client records from the microphone (the virtual microphone's own module always does).
 microphone_open() { pactl list short source-outputs | grep -q protocol-native; }
-microphone_closed() { ! microphone_open; }
 
-# The real shortcut through XTest: down and up again, or only one of them.
-shortcut_down() { xdotool keydown ctrl+alt+space; }
-shortcut_up() { xdotool keyup space alt ctrl; }
-
-# One dictation in the focused window: hold mode holds the shortcut while the voice
-# speaks; toggle mode presses it before and after.
+# One dictation in the focused window with the real shortcut through XTest: hold mode
+# holds the shortcut while the voice speaks; toggle mode presses it before and after.
 dictate() {
-    shortcut_down
-    if [ "$1" = toggle ]; then sleep 0.1; shortcut_up; fi
-    within 20 microphone_open || { shortcut_up; echo "recording did not start" >&2; return 1; }
+    xdotool keydown ctrl+alt+space
+    if [ "$1" = toggle ]; then sleep 0.1; xdotool keyup space alt ctrl; fi
+    within 20 microphone_open || { xdotool keyup space alt ctrl; echo "recording did not start" >&2; return 1; }
     paplay --device=vmic_sink "$work/say.wav"
-    if [ "$1" = toggle ]; then shortcut_down; sleep 0.1; fi
-    shortcut_up
-    within 20 microphone_closed || { echo "recording did not stop" >&2; return 1; }
+    if [ "$1" = toggle ]; then xdotool keydown ctrl+alt+space; sleep 0.1; fi
+    xdotool keyup space alt ctrl
+    within 20 eval '! microphone_open' || { echo "recording did not stop" >&2; return 1; }
 }
 
 # Clicks into the field $2 of window $1, whose centres file $3 lists.
@@ -114,28 +87,21 @@ focus() {
     xdotool key --clearmodifiers End ctrl+End
 }
 
-# How many of the expected words the text holds in order (the longest common
-# subsequence, so one misheard word costs one).
+# How many of the expected words the text holds in order, so one misheard word costs one.
 words_found() {
-    /usr/bin/python3 - "$1" "${expected[*]}" <<'PY'
-import sys
-said, expected = sys.argv[1].lower().split(), sys.argv[2].split()
-row = [0] * (len(said) + 1)
-for word in expected:
-    previous = row[:]
-    for j, heard in enumerate(said, 1):
-        row[j] = previous[j - 1] + 1 if word == heard else max(row[j - 1], previous[j])
-print(row[-1])
-PY
+    /usr/bin/python3 -c 'import difflib, re, sys
+said, expected = re.findall(r"[a-z]+", sys.argv[1].lower()), sys.argv[2].split()
+print(sum(b.size for b in difflib.SequenceMatcher(None, expected, said, False).get_matching_blocks()))' "$1" "${expected[*]}"
 }
 
 # Dictates into the target's field; true when the words landed after what the field
 # held, separated from it by one space.
 dictate_into() {
-    local target=$1 mode=$2 before after added
+    local target=$1 mode=$2 before after added found
+    said() { echo "$target $mode: $*" >&2; }
     before=$("$read_field" "${app_pid[$target]}" "${field[$target]}" 2>/dev/null) &&
         focus "${app_window[$target]}" "${field[$target]}" "$work/$target.log" ||
-        { echo "$target $mode: the field could not be read or focused" >&2; return 1; }
+        { said "the field could not be read or focused"; return 1; }
     dictate "$mode" || return 1
     read_text() {
         # The space is typed before the paste arrives: wait for words.
@@ -143,27 +109,16 @@ dictate_into() {
             [ "$after" != "$before" ] && [[ "${after#"$before"}" =~ [[:alnum:]] ]]
     }
     # A loaded machine transcribes slowly.
-    if ! within 60 read_text; then
-        echo "$target $mode: nothing was pasted: $(tray_detail | tr '\n' ' ')" >&2
-        return 1
-    fi
+    within 60 read_text || { said "nothing was pasted: $(tray_detail | tr '\n' ' ')"; return 1; }
     added=${after#"$before"}
-    if [ "$added" = "$after" ] && [ -n "$before" ]; then
-        echo "$target $mode: the field was changed, not added to: \"$after\"" >&2
-        return 1
-    fi
-    if [ -n "$before" ] && [[ "$before" != *" " ]] && ! [[ "$added" =~ ^\ [[:alnum:]] ]]; then
-        echo "$target $mode: no space before the new words: \"$after\"" >&2
-        return 1
-    fi
-    local found
-    found=$(words_found "$added")
+    [ "$added" != "$after" ] || [ -z "$before" ] ||
+        { said "the field was changed, not added to: \"$after\""; return 1; }
+    [ -z "$before" ] || [[ "$before" == *" " ]] || [[ "$added" =~ ^\ [[:alnum:]] ]] ||
+        { said "no space before the new words: \"$after\""; return 1; }
     # Synthetic speech: five of the eight words in order is this dictation, also when
     # the engine hears "brown fox" as "round-fax".
-    if [ "$found" -lt 5 ]; then
-        echo "$target $mode: only $found of ${#expected[@]} words arrived in order: \"$added\"" >&2
-        return 1
-    fi
+    found=$(words_found "$added")
+    [ "$found" -ge 5 ] || { said "only $found of ${#expected[@]} words arrived in order: \"$added\""; return 1; }
 }
 
 # Our tray icon's window: the one of our windows no larger than an icon.
@@ -179,7 +134,7 @@ tray_detail() {
     local icon
     icon=$(tray_icon)
     xdotool mousemove --window "$icon" 6 6 click 1 sleep 1
-    /usr/bin/python3 "$here/shown_texts.py" "$wispen_pid"
+    "$read_field" "$wispen_pid"
     xdotool mousemove --window "$icon" 6 6 click 1
 }
 
@@ -211,8 +166,6 @@ echo "xterm: refused"
 [ "$failures" -eq 0 ] || fail "$failures dictations did not land"
 
 kill -TERM "$wispen_pid"
-status=0
-wait "$wispen_pid" || status=$?
-wispen_pid=""
+wait "$wispen_pid" && status=0 || status=$?
 [ "$status" -eq 0 ] || fail "wispen ended with status $status on SIGTERM"
 "$grabber" space </dev/null >/dev/null || fail "Ctrl+Alt+Space is still held"

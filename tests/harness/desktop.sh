@@ -11,28 +11,18 @@ set -euo pipefail
 
 usage() { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 [ $# -eq 2 ] || usage
-action=$1
-dir=$2
-deadline_s=20
+action=$1 dir=$2 deadline_s=20
 
-pids_file() { echo "$dir/pids"; }
+pids="$dir/pids"
 
 # True once a system tray owns the _NET_SYSTEM_TRAY_S0 selection of screen 0.
 tray_owned() {
-    python3 - <<'PY'
-import ctypes, sys
+    python3 -c 'import ctypes, sys
 x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XInternAtom.restype = ctypes.c_ulong
-x.XGetSelectionOwner.restype = ctypes.c_ulong
-d = x.XOpenDisplay(None)
-if not d:
-    sys.exit(1)
-atom = x.XInternAtom(ctypes.c_void_p(d), b"_NET_SYSTEM_TRAY_S0", 0)
-owner = x.XGetSelectionOwner(ctypes.c_void_p(d), ctypes.c_ulong(atom))
-x.XCloseDisplay(ctypes.c_void_p(d))
-sys.exit(0 if owner else 1)
-PY
+x.XOpenDisplay.restype = x.XInternAtom.restype = x.XGetSelectionOwner.restype = ctypes.c_void_p
+d = ctypes.c_void_p(x.XOpenDisplay(None) or sys.exit(1))
+atom = ctypes.c_void_p(x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S0", 0))
+sys.exit(0 if x.XGetSelectionOwner(d, atom) else 1)'
 }
 
 # Polls a command until it succeeds or the deadline passes.
@@ -40,10 +30,7 @@ wait_for() {
     local what=$1; shift
     local end=$((SECONDS + deadline_s))
     until "$@" >/dev/null 2>&1; do
-        if [ $SECONDS -ge $end ]; then
-            echo "desktop: $what did not answer within ${deadline_s}s" >&2
-            return 1
-        fi
+        [ $SECONDS -lt $end ] || { echo "desktop: $what did not answer within ${deadline_s}s" >&2; return 1; }
         sleep 0.05
     done
 }
@@ -53,36 +40,32 @@ wait_for() {
 launch() {
     local name=$1; shift
     setsid "$@" >"$dir/log/$name.log" 2>&1 < /dev/null &
-    echo "$name $!" >> "$(pids_file)"
+    echo "$name $!" >> "$pids"
 }
 
 stop_all() {
-    [ -f "$(pids_file)" ] || return 0
+    [ -f "$pids" ] || return 0
     # Reverse order: the sound server and the buses go after their clients.
-    tac "$(pids_file)" | while read -r name pid; do
+    tac "$pids" | while read -r name pid; do
         kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || true
     done
     local end=$((SECONDS + 5))
     while read -r name pid; do
         while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $end ]; do sleep 0.05; done
         kill -KILL -- "-$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
-    done < "$(pids_file)"
-    rm -f "$(pids_file)"
+    done < "$pids"
+    rm -f "$pids"
 }
 
 start() {
-    if [ -f "$(pids_file)" ]; then stop_all; fi
+    if [ -f "$pids" ]; then stop_all; fi
     rm -rf "$dir"
     mkdir -p "$dir/runtime" "$dir/log" "$dir/home" "$dir/pulse"
     chmod 700 "$dir" "$dir/runtime"
-    : > "$(pids_file)"
     trap 'stop_all' ERR
 
-    export XDG_RUNTIME_DIR="$dir/runtime"
-    export HOME="$dir/home"
-    export XDG_CONFIG_HOME="$dir/home/.config"
-    export XDG_CACHE_HOME="$dir/home/.cache"
-    export XDG_DATA_HOME="$dir/home/.local/share"
+    export XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" \
+        XDG_CACHE_HOME="$dir/home/.cache" XDG_DATA_HOME="$dir/home/.local/share"
 
     # X server on the first free display number.
     exec 3>"$dir/display"
@@ -90,7 +73,6 @@ start() {
     exec 3>&-
     wait_for "Xvfb" test -s "$dir/display"
     export DISPLAY=":$(head -n1 "$dir/display")"
-    wait_for "Xvfb" xprop -root _NET_SUPPORTED
 
     # Session bus.
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
@@ -120,9 +102,7 @@ start() {
 
     # Sound server with a virtual microphone: what is played into vmic_sink is
     # what the default source "vmic" hears.
-    export PULSE_RUNTIME_PATH="$dir/pulse"
-    export PULSE_STATE_PATH="$dir/pulse"
-    export PULSE_SERVER="unix:$dir/pulse/native"
+    export PULSE_RUNTIME_PATH="$dir/pulse" PULSE_STATE_PATH="$dir/pulse" PULSE_SERVER="unix:$dir/pulse/native"
     launch pulseaudio pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
         --use-pid-file=no --log-target=stderr \
         -L "module-native-protocol-unix socket=$dir/pulse/native auth-anonymous=1" \
@@ -137,22 +117,15 @@ start() {
     launch keepalive pacat --playback --device=vmic_sink --latency-msec=20 /dev/zero
     wait_for "the microphone" sh -c "pactl list short sources | grep -q vmic"
 
-    cat > "$dir/env" <<ENV
-export XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR'
-export HOME='$HOME'
-export XDG_CONFIG_HOME='$XDG_CONFIG_HOME'
-export XDG_CACHE_HOME='$XDG_CACHE_HOME'
-export XDG_DATA_HOME='$XDG_DATA_HOME'
-export DISPLAY='$DISPLAY'
-export DBUS_SESSION_BUS_ADDRESS='$DBUS_SESSION_BUS_ADDRESS'
-export PULSE_RUNTIME_PATH='$PULSE_RUNTIME_PATH'
-export PULSE_STATE_PATH='$PULSE_STATE_PATH'
-export PULSE_SERVER='$PULSE_SERVER'
-export WISPEN_DESKTOP_DIR='$dir'
-export QT_QPA_PLATFORM=xcb
-export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-unset WAYLAND_DISPLAY
-ENV
+    export WISPEN_DESKTOP_DIR=$dir QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    {
+        for name in XDG_RUNTIME_DIR HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME DISPLAY \
+            DBUS_SESSION_BUS_ADDRESS PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_SERVER \
+            WISPEN_DESKTOP_DIR QT_QPA_PLATFORM QT_LINUX_ACCESSIBILITY_ALWAYS_ON; do
+            echo "export $name='${!name}'"
+        done
+        echo "unset WAYLAND_DISPLAY"
+    } > "$dir/env"
     trap - ERR
     echo "desktop: ready on $DISPLAY ($dir)"
 }

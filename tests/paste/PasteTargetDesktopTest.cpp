@@ -1,5 +1,5 @@
-// The paste target against real applications on the private desktop: a Qt, a GTK 3 and
-// a GTK 4 application of ours, xterm, and a window of this process, driven with xdotool.
+// The paste target against real applications on the private desktop: our Qt, GTK 3 and
+// GTK 4 target applications, driven with xdotool.
 
 #include "AccessibilityStatus.h"
 #include "AtspiDesktop.h"
@@ -8,21 +8,18 @@
 #include "PasteTarget.h"
 #include "TargetApplication.h"
 
-#include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QScopeGuard>
+#include <QWidget>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 
 #include <linux/input-event-codes.h>
-#include <signal.h>
 
 namespace {
 
@@ -43,26 +40,15 @@ std::optional<QString> captureFailure(const QString& expected) {
     return failure;
 }
 
-// Our shortcut, grabbed as the application grabs it, with the presses it received.
-struct HeldShortcut {
-    HeldShortcut() {
-        shortcut.onKey = [this](bool down) { presses += down ? 1 : 0; };
-        shortcut.start();
-    }
-    GlobalShortcut shortcut;
-    int presses = 0;
-};
-
 // Types `text` into the cleared field, then captures it as a dictation does: while our
-// shortcut is held, once the application has seen its focus go to the grab. Returns the
-// target once the shortcut is released and the field has the focus again.
+// shortcut is held, once the application has seen its focus go to the grab (GTK reports
+// its field unfocused then, Qt does not). Returns the target once the shortcut is
+// released and the field has the focus again.
 std::optional<PasteTarget> captureWithText(TargetApplication& application, const QString& field,
                                            const QString& text, bool losesFocus) {
-    static HeldShortcut held;
     const auto strictlyFocused = [&] {
         return !AtspiDesktop().focused(application.pid()).isNull();
     };
-    const int presses = held.presses;
     std::optional<QString> failure;
     if (!application.focus(field) || !xdotool({"key", "--clearmodifiers", "ctrl+a", "BackSpace"}) ||
         (!text.isEmpty() && !xdotool({"type", "--delay", "5", text})) ||
@@ -73,8 +59,7 @@ std::optional<PasteTarget> captureWithText(TargetApplication& application, const
         !xdotool({"keydown", "ctrl+alt+space"}))
         return std::nullopt;
     const bool grabbed = pollUntil([&] {
-        return held.presses > presses &&
-               PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
+        return PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
                strictlyFocused() != losesFocus;
     });
     std::optional<PasteTarget> target = PasteTarget::capture(failure);
@@ -84,35 +69,21 @@ std::optional<PasteTarget> captureWithText(TargetApplication& application, const
     return target;
 }
 
-// Our Qt and GTK applications, shared by the tests of each toolkit.
-class DesktopPaste : public testing::TestWithParam<QString> {
-protected:
-    static void SetUpTestSuite() {
-        const QString gtk = WISPEN_PASTE_TEST_DIR "/gtk_fields.py";
-        apps["Qt"] = std::make_unique<TargetApplication>(WISPEN_QT_FIELDS_APP, QStringList());
-        apps["Gtk"] = std::make_unique<TargetApplication>("/usr/bin/python3", QStringList{gtk});
-        apps["Gtk4"] =
-            std::make_unique<TargetApplication>("/usr/bin/python3", QStringList{gtk, "4"});
-    }
-    static void TearDownTestSuite() { apps.clear(); }
-    void SetUp() override { ASSERT_TRUE(application().isReady() && otherApplication().isReady()); }
-
-    TargetApplication& application() const { return *apps.at(GetParam()); }
-    TargetApplication& otherApplication() const {
-        return *apps.at(GetParam() == "Qt" ? "Gtk" : "Qt");
-    }
-    // GTK reports its field unfocused while a key grab holds the keyboard; Qt does not.
-    std::optional<PasteTarget> captureWithText(const QString& field, const QString& text) const {
-        return ::captureWithText(application(), field, text, GetParam().startsWith("Gtk"));
-    }
-
-    static inline std::map<QString, std::unique_ptr<TargetApplication>> apps;
-};
+using DesktopPaste = testing::TestWithParam<QString>;
 
 // Captures each kind of field while our shortcut is held, refuses the paste while a
 // modifier is held, and pastes the clipboard once it is released, after a space where
-// the words would run together, as read back from a separate process.
-TEST_P(DesktopPaste, CapturesEachFieldAndPastesOnlyWithoutAModifier) {
+// the words would run together, as read back from a separate process; refuses the
+// password field and a button. GTK 4 answers reads up to its end offset -1 with no text,
+// and marks its containers visible but not showing, where a reader that has seen no
+// focus event has to look for the field.
+TEST_P(DesktopPaste, PastesIntoEachTextFieldOnlyWithoutAModifierAndRefusesTheOthers) {
+    const bool gtk = GetParam() != "Qt";
+    TargetApplication application(
+        gtk ? "/usr/bin/python3" : WISPEN_QT_FIELDS_APP,
+        gtk ? QStringList{WISPEN_PASTE_TEST_DIR "/gtk_fields.py", GetParam() == "Gtk4" ? "4" : "3"}
+            : QStringList());
+    ASSERT_TRUE(application.isReady());
     const struct {
         QString field, text, modifier, space;
     } rows[] = {
@@ -121,100 +92,57 @@ TEST_P(DesktopPaste, CapturesEachFieldAndPastesOnlyWithoutAModifier) {
     QGuiApplication::clipboard()->setText(words);
     for (const auto& [field, text, modifier, space] : rows) {
         SCOPED_TRACE((field + " holding \"" + text + "\", " + modifier).toStdString());
-        const std::optional<PasteTarget> target = captureWithText(field, text);
+        // GTK reports its field unfocused while our grab holds the keyboard; Qt does not.
+        const std::optional<PasteTarget> target = captureWithText(application, field, text, gtk);
         ASSERT_TRUE(target.has_value());
-        EXPECT_TRUE(target->isStillFocused());
-        EXPECT_EQ(target->selection().caret, text.size());
-        // A reader made now has seen no focus event; it has to look the field up.
+        // A reader that has seen no focus event looks for the field (its search is bounded
+        // in time, so a loaded machine may need another try).
         std::optional<QString> failure;
-        const auto late = PasteTarget::capture(failure, std::make_shared<LinuxFieldAccess>());
-        ASSERT_TRUE(late.has_value()) << failure.value_or("").toStdString();
-        EXPECT_EQ(late->pid(), application().pid());
+        std::optional<PasteTarget> late;
+        ASSERT_TRUE(pollUntil([&] {
+            late = PasteTarget::capture(failure, std::make_shared<LinuxFieldAccess>());
+            return late.has_value();
+        })) << failure.value_or("").toStdString();
+        EXPECT_EQ(late->pid(), application.pid());
         EXPECT_EQ(late->contentDigest(), target->contentDigest());
 
         ASSERT_TRUE(xdotool({"keydown", modifier}));
         EXPECT_FALSE(target->paste(words, failure));
         ASSERT_TRUE(xdotool({"keyup", modifier}));
         EXPECT_EQ(failure, PasteTarget::modifierHeld);
-        EXPECT_EQ(readFieldText(application().pid(), field), text);
+        EXPECT_EQ(readFieldText(application.pid(), field), text);
 
         ASSERT_TRUE(pollUntil([] { return !PasteTarget::desktop()->modifierHeld(); }));
-        failure = "left by the capture";
-        ASSERT_TRUE(target->paste(words, failure));
-        EXPECT_EQ(failure, "left by the capture");
+        ASSERT_TRUE(target->paste(words, failure = std::nullopt));
         // The application fetches the clipboard from our event loop, which keeps running.
-        std::optional<QString> pasted;
-        EXPECT_TRUE(pollUntil([&] {
-            return (pasted = readFieldText(application().pid(), field)) == text + space + words;
-        })) << "holds "
-            << pasted.value_or("(unreadable)").toStdString();
+        pollUntil([&] { return readFieldText(application.pid(), field) == text + space + words; });
+        EXPECT_EQ(readFieldText(application.pid(), field), text + space + words);
     }
-}
-
-TEST_P(DesktopPaste, RefusesThePasswordFieldAndAButton) {
-    const std::pair<QString, QString> rows[] = {{"secret", PasteTarget::passwordField},
-                                                {"button", PasteTarget::notTextField}};
-    for (const auto& [field, sentence] : rows) {
-        SCOPED_TRACE(field.toStdString());
-        ASSERT_TRUE(application().focus(field));
+    for (const auto& [field, sentence] : {std::pair{"secret", PasteTarget::passwordField},
+                                          std::pair{"button", PasteTarget::notTextField}}) {
+        SCOPED_TRACE(field);
+        ASSERT_TRUE(application.focus(field));
         EXPECT_EQ(captureFailure(sentence), sentence);
-    }
-}
-
-TEST_P(DesktopPaste, AnyChangeBetweenCaptureAndPasteRefusesIt) {
-    const auto keys = [](const QStringList& arguments) {
-        return [=] { return xdotool(arguments); };
-    };
-    const std::pair<const char*, std::function<bool()>> changes[] = {
-        {"typed", keys({"type", "d"})},
-        {"caret moved", keys({"key", "Left"})},
-        {"other application", [&] { return otherApplication().activate(); }},
-        {"other field", [&] { return application().focus("area"); }},
-    };
-    for (const auto& [name, change] : changes) {
-        SCOPED_TRACE(name);
-        const std::optional<PasteTarget> target = captureWithText("line", "abc");
-        ASSERT_TRUE(target.has_value());
-        ASSERT_TRUE(change());
-        ASSERT_TRUE(pollUntil([&] { return !target->isStillFocused(); }));
-        std::optional<QString> failure;
-        EXPECT_FALSE(target->paste("words", failure));
-        EXPECT_EQ(failure, PasteTarget::targetChanged);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopPaste, testing::Values("Qt", "Gtk", "Gtk4"),
                          [](const auto& info) { return info.param.toStdString(); });
 
-TEST(DesktopCapture, RefusesWhileAccessibilityIsOff) {
-    ASSERT_TRUE(AccessibilityStatus::isEnabled());
-    {
-        const auto on = qScopeGuard([] { AccessibilityStatus::setEnabled(true); });
-        ASSERT_TRUE(AccessibilityStatus::setEnabled(false));
-        EXPECT_FALSE(AccessibilityStatus::isEnabled());
-        EXPECT_EQ(captureFailure(PasteTarget::notTrusted), PasteTarget::notTrusted);
-    }
-    EXPECT_TRUE(AccessibilityStatus::isEnabled());
-}
-
-TEST(DesktopCapture, RefusesOurOwnWindow) {
-    QLineEdit ownField;
-    ownField.show();
-    ASSERT_TRUE(
-        pollUntil([&] { return ownField.windowHandle() && ownField.windowHandle()->isExposed(); }));
-    ASSERT_TRUE(xdotool({"windowactivate", "--sync", QString::number(ownField.winId())}));
-    EXPECT_EQ(captureFailure(PasteTarget::noFrontmostField), PasteTarget::noFrontmostField);
-    EXPECT_EQ(PasteTarget::desktop()->frontmostApplication()->pid,
-              QCoreApplication::applicationPid());
+TEST(DesktopCapture, RefusesEverythingWhileAccessibilityIsOff) {
+    const auto on = qScopeGuard([] { AccessibilityStatus::setEnabled(true); });
+    ASSERT_TRUE(AccessibilityStatus::setEnabled(false));
+    EXPECT_EQ(captureFailure(PasteTarget::notTrusted), PasteTarget::notTrusted);
 }
 
 // A keymap without any Latin layout has no V: the keystroke goes to the key that
 // carries V on a Latin keyboard, which toolkits read as paste with Control.
 TEST(DesktopKeystroke, AKeymapWithoutVStillGetsControlV) {
     struct Keys : QWidget {
-        std::vector<std::pair<quint32, Qt::KeyboardModifiers>> pressed;
+        int controlV = 0;
         void keyPressEvent(QKeyEvent* event) override {
-            pressed.emplace_back(event->nativeScanCode(), event->modifiers());
+            controlV +=
+                event->nativeScanCode() == KEY_V + 8 && event->modifiers() == Qt::ControlModifier;
         }
     } keys;
     keys.show();
@@ -223,57 +151,17 @@ TEST(DesktopKeystroke, AKeymapWithoutVStillGetsControlV) {
     const auto latin = qScopeGuard([] { QProcess::execute("setxkbmap", {"us"}); });
     ASSERT_EQ(QProcess::execute("setxkbmap", {"ru"}), 0);
     ASSERT_TRUE(PasteTarget::desktop()->postPasteKeystroke());
-    const std::pair<quint32, Qt::KeyboardModifiers> controlV{KEY_V + 8, Qt::ControlModifier};
-    EXPECT_TRUE(pollUntil(
-        [&] { return std::count(keys.pressed.begin(), keys.pressed.end(), controlV) == 1; }));
-}
-
-TEST(DesktopCapture, RefusesATerminal) {
-    QProcess xterm;
-    xterm.start("xterm", {"-title", "paste-terminal"});
-    const auto stop = qScopeGuard([&] { xterm.kill(), xterm.waitForFinished(); });
-    ASSERT_TRUE(
-        xdotool({"search", "--sync", "--name", "paste-terminal", "windowactivate", "--sync"}));
-    EXPECT_EQ(captureFailure(PasteTarget::terminal), PasteTarget::terminal);
-}
-
-TEST(DesktopCapture, AnApplicationStartedWithoutAccessibilityExposesNoField) {
-    // Qt reads the switch once at start-up: started while it is off, the application
-    // stays invisible to assistive technologies after it is switched on again.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-    std::unique_ptr<TargetApplication> unaware;
-    {
-        const auto on = qScopeGuard([] { AccessibilityStatus::setEnabled(true); });
-        ASSERT_TRUE(AccessibilityStatus::setEnabled(false));
-        unaware =
-            std::make_unique<TargetApplication>(WISPEN_QT_FIELDS_APP, QStringList(), environment);
-        ASSERT_TRUE(unaware->isReady());
-    }
-    ASSERT_TRUE(AccessibilityStatus::isEnabled());
-    ASSERT_TRUE(unaware->focus("line"));
-    EXPECT_EQ(captureFailure(PasteTarget::noFocusedElement), PasteTarget::noFocusedElement);
-    // Not a passing moment before the focus arrived: the application is not on the bus.
-    EXPECT_EQ(PasteTarget::desktop()->frontmostApplication()->pid, unaware->pid());
-    EXPECT_FALSE(readFieldText(unaware->pid(), "line").has_value());
-}
-
-TEST(DesktopCapture, AFrozenApplicationIsRefusedInsteadOfWaitedFor) {
-    const TargetApplication frozen(WISPEN_QT_FIELDS_APP, {});
-    ASSERT_TRUE(frozen.isReady() && frozen.focus("line"));
-    std::optional<QString> failure;
-    ASSERT_TRUE(captureUntil(
-        failure, [&](const auto& target) { return target && target->pid() == frozen.pid(); }));
-    ASSERT_EQ(::kill(static_cast<pid_t>(frozen.pid()), SIGSTOP), 0);
-    const auto thaw = qScopeGuard([&] { ::kill(static_cast<pid_t>(frozen.pid()), SIGCONT); });
-    // Every call to the stopped application runs into the bounded time-out.
-    EXPECT_FALSE(PasteTarget::capture(failure).has_value());
-    EXPECT_EQ(failure, PasteTarget::noFocusedElement);
-}
-
-TEST(DesktopCapture, FocusEventsArriveThroughQtsGlibEventLoop) {
-    ASSERT_NE(QAbstractEventDispatcher::instance(), nullptr);
-    EXPECT_TRUE(QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib"));
+    EXPECT_TRUE(pollUntil([&] { return keys.controlV == 1; }));
 }
 
 } // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    // Follow the focus from the start, and grab our shortcut, as the application does.
+    PasteTarget::startWatchingFocus();
+    GlobalShortcut shortcut;
+    shortcut.start();
+    return RUN_ALL_TESTS();
+}

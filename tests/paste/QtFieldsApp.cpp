@@ -15,7 +15,6 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QWidget window;
-    window.setWindowTitle(QStringLiteral("Paste Qt Fields"));
     auto* layout = new QVBoxLayout(&window);
     auto* secret = new QLineEdit;
     secret->setEchoMode(QLineEdit::Password);

@@ -6,7 +6,6 @@
 
 #include "WaitUntil.h"
 
-#include <functional>
 #include <optional>
 
 // Polls `condition` while the event loop runs, until it holds or `timeoutMs` passes.
@@ -18,25 +17,21 @@ inline bool pollUntil(const std::function<bool()>& condition, int timeoutMs = 50
 bool xdotool(const QStringList& arguments);
 
 // The text of the field named `name` in process `pid`, read through AT-SPI by a
-// separate process while our event loop keeps running; empty when unreadable.
+// separate process while our event loop keeps running; nothing when unreadable.
 std::optional<QString> readFieldText(qint64 pid, const QString& name);
 
-// One of our small target applications, started for a test and ended with it. It
-// announces its window and the centres of its named fields on standard output.
+// One of our target applications (paste_qt_fields, gtk_fields.py), started for a test
+// and ended with it. It announces its window and the centres of its named fields on
+// standard output.
 class TargetApplication {
 public:
-    TargetApplication(
-        const QString& program, const QStringList& arguments,
-        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    TargetApplication(const QString& program, const QStringList& arguments);
     ~TargetApplication();
 
     bool isReady() const { return ready_; }
     qint64 pid() const { return process_.processId(); }
-
     // Activates the window and clicks into the named field.
     bool focus(const QString& field) const;
-    // Activates the window without touching its focus.
-    bool activate() const;
 
 private:
     QProcess process_;

@@ -10,60 +10,41 @@ import gi
 version = sys.argv[1] if len(sys.argv) > 1 else "3"
 gi.require_version("Gtk", version + ".0")
 gi.require_version("GdkX11", version + ".0")
-from gi.repository import GdkX11, Gio, GLib, Gtk  # noqa: E402,F401
+from gi.repository import GdkX11, GLib, Gtk  # noqa: E402,F401
 
 gtk4 = version == "4"
-
-
-def build(window):
-    box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
-    area = Gtk.TextView()
-    area.set_size_request(-1, 120)
-    area.set_vexpand(True)
-    secret = Gtk.PasswordEntry() if gtk4 else Gtk.Entry(visibility=False)
-    fields = [(Gtk.Entry(), "line"), (area, "area"), (secret, "secret"),
-              (Gtk.Button(label="Button"), "button")]
-    for widget, name in fields:
-        if gtk4:
-            widget.update_property([Gtk.AccessibleProperty.LABEL], [name])
-            box.append(widget)
-        else:
-            widget.get_accessible().set_name(name)
-            box.pack_start(widget, widget is area, True, 0)
-
-    def announce(*_):
-        surface = window.get_surface() if gtk4 else window.get_window()
-        print("window", surface.get_xid())
-        for widget, name in fields:
-            if gtk4:
-                width, height = widget.get_width(), widget.get_height()
-            else:
-                width, height = widget.get_allocated_width(), widget.get_allocated_height()
-            x, y = widget.translate_coordinates(window, width // 2, height // 2)[-2:]
-            print(name, int(x), int(y))
-        print("ready", flush=True)
-        return False
-
-    window.set_title("Paste GTK %s Fields" % version)
-    window.set_default_size(420, 360)
+window = Gtk.Window(title="Paste GTK %s Fields" % version, default_width=420, default_height=360)
+box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
+area = Gtk.TextView(height_request=120, vexpand=True)
+secret = Gtk.PasswordEntry() if gtk4 else Gtk.Entry(visibility=False)
+fields = [(Gtk.Entry(), "line"), (area, "area"), (secret, "secret"),
+          (Gtk.Button(label="Button"), "button")]
+for widget, name in fields:
     if gtk4:
-        window.set_child(box)
-        # Laid out some time after mapping; a moment later the sizes are final.
-        window.connect("map", lambda *_: GLib.timeout_add(200, announce))
-        window.present()
+        widget.update_property([Gtk.AccessibleProperty.LABEL], [name])
+        box.append(widget)
     else:
-        window.add(box)
-        window.connect("map-event", lambda *_: GLib.idle_add(announce))
-        window.show_all()
+        widget.get_accessible().set_name(name)
+        box.pack_start(widget, widget is area, True, 0)
+
+
+def announce(*_):
+    print("window", (window.get_surface() if gtk4 else window.get_window()).get_xid())
+    for widget, name in fields:
+        width, height = widget.get_allocated_width(), widget.get_allocated_height()
+        x, y = widget.translate_coordinates(window, width // 2, height // 2)[-2:]
+        print(name, int(x), int(y))
+    print("ready", flush=True)
+    return False
 
 
 if gtk4:
-    application = Gtk.Application(application_id="org.wispen.PasteFields",
-                                  flags=Gio.ApplicationFlags.NON_UNIQUE)
-    application.connect("activate", lambda app: build(Gtk.ApplicationWindow(application=app)))
-    application.run([])
+    window.set_child(box)
+    # Laid out some time after mapping; a moment later the sizes are final.
+    window.connect("map", lambda *_: GLib.timeout_add(200, announce))
+    window.present()
 else:
-    window = Gtk.Window()
-    window.connect("destroy", Gtk.main_quit)
-    build(window)
-    Gtk.main()
+    window.add(box)
+    window.connect("map-event", lambda *_: GLib.idle_add(announce))
+    window.show_all()
+GLib.MainLoop().run()
