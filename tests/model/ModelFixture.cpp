@@ -1,5 +1,7 @@
 #include "ModelFixture.h"
 
+#include "TransportError.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <sys/stat.h>
@@ -48,8 +50,8 @@ ReradazIzavo::Collaborators ModelTest::collaborators() {
     c.openAccessibilitySettings = [this] { ++settingsPanesOpened; };
     c.startWatchingFocus = [this] { ++focusWatchers; };
     c.stopWatchingFocus = [this] { --focusWatchers; };
-    c.shortcut = shortcut ? shortcut : keyboard;
-    c.microphoneKey = microphoneKey ? microphoneKey : keyboard;
+    c.shortcut = keyboard;
+    c.microphoneKey = keyboard;
     c.loginItem = loginItem;
     c.serviceAddress = serviceAddress;
     c.recorderFactory = scriptedRecorderFactory(recorder);
@@ -79,7 +81,7 @@ void ModelTest::driveTo(ReradazIzavo::Phase phase) {
     settle();
     if (phase == Phase::failed) {
         transcriber->fail(transcriber->calls.size() - 1,
-                          ZedazidEdize::message(QStringLiteral("The service said no.")));
+                          TransportError(QNetworkReply::TimeoutError, QStringLiteral("Timed out")));
         settle();
     }
 }
