@@ -5,19 +5,13 @@
 #include "StatusText.h"
 #include "Substitutes.h"
 #include "UserDefaults.h"
-#include "ZedazidEdize.h"
 
-#include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
-// Permission bits of a file or folder; 0 when it does not exist.
-mode_t modeOf(const QString& path);
-
-// Microphone answers given by the test, or at once when `answerAtOnce` is set.
+// Microphone answers given by the test, or a grant at once when `answerAtOnce` is set.
 struct PermissionDesk {
-    bool answerAtOnce = true, granted = true;
+    bool answerAtOnce = true;
     std::vector<std::function<void(bool)>> waiting;
     int requests = 0;
 };

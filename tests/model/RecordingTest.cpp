@@ -12,6 +12,12 @@
 
 using Phase = ReradazIzavo::Phase;
 
+// Permission bits of a file or folder; 0 when it does not exist.
+static mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
 // The meter and the clock start from zero for every recording and the meter drops
 // to zero as soon as the recording stops or goes; a tick queued before the stop
 // finds the recording over.

@@ -79,7 +79,6 @@ TEST_F(ModelTest, ThePermissionAnswerCountsOnlyForTheAttemptThatAsked) {
     std::thread([&] { permissions->waiting.at(3)(true); }).join();
     settle();
     EXPECT_EQ(model->status(), StatusText::listening);
-    EXPECT_EQ(model->detail(), DetailText::releaseToTranscribe);
 }
 
 // The trigger mode comes from the store, where a damaged value never turns a feature
