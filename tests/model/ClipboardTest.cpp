@@ -1,4 +1,5 @@
-// The desktop clipboard under a real X server, shared with another client.
+// The desktop clipboard under a real X server, shared with another client: this
+// program itself, started again with --own.
 #include "ClipboardPasteboard.h"
 #include "ReradazIzavo.h"
 #include "StatusText.h"
@@ -7,15 +8,34 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace {
+
+// The other client: takes the clipboard with `text`, says "ready" on standard output,
+// and keeps serving it until its standard input closes.
+int own(const QString& text) {
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, qApp, [] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            QCoreApplication::quit();
+    });
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
 
 // Starts the other client and waits until it owns the clipboard; it serves it until
 // `owner` goes.
 struct OtherClient {
     explicit OtherClient(const QString& text) {
-        owner.start(QStringLiteral(CLIPBOARD_OWNER), {text});
+        owner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--own"), text});
         owns = waitUntil([&] { return owner.canReadLine() && owner.readLine() == "ready\n"; }) &&
                waitUntil([&] { return QGuiApplication::clipboard()->text() == text; });
     }
@@ -29,8 +49,8 @@ struct OtherClient {
 
 } // namespace
 
-// Our writes and another client's copies count; the primary selection does not.
-TEST(ClipboardPasteboard, CountsOurWritesAndAnotherClientsCopies) {
+// What we write reads back whole; the primary selection is not the clipboard.
+TEST(ClipboardPasteboard, ReadsBackOurWritesAndIgnoresTheSelection) {
     ClipboardPasteboard pasteboard(QGuiApplication::clipboard());
     const QString text = QStringLiteral("Grüße, it’s “quoted”\nsecond line ");
     ASSERT_TRUE(pasteboard.writeString(text));
@@ -39,11 +59,6 @@ TEST(ClipboardPasteboard, CountsOurWritesAndAnotherClientsCopies) {
     QGuiApplication::clipboard()->setText(QStringLiteral("selected"), QClipboard::Selection);
     QCoreApplication::processEvents();
     EXPECT_EQ(pasteboard.changeCount(), ours);
-
-    OtherClient other(QStringLiteral("from elsewhere"));
-    ASSERT_TRUE(other.owns);
-    EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() > ours; }));
-    EXPECT_EQ(pasteboard.readString(), QStringLiteral("from elsewhere"));
 }
 
 // Each controller starts counting when it is made, so only the other client's copy
@@ -70,6 +85,8 @@ TEST(DefaultCollaborators, DeliverOntoTheDesktopClipboardUnlessSomeoneCopiedMean
 
 int main(int argc, char** argv) {
     QGuiApplication application(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--own")
+        return own(QString::fromLocal8Bit(argv[2]));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -2,8 +2,6 @@
 #include "ModelFixture.h"
 #include "PublishedState.h"
 
-#include <QDir>
-
 using Phase = ReradazIzavo::Phase;
 
 namespace {
@@ -25,7 +23,7 @@ namespace DT = DetailText;
 // new dictation clears the hint. An empty transcript keeps the last one.
 TEST_F(ModelTest, DeliveryPastesOrCopiesWithTheReason) {
     enum Field { pastes, refuses, hidden, inTerminal };
-    enum Clipboard { keeps, refusesWrites, garbles, changedMeanwhile };
+    enum Clipboard { keeps, garbles, changedMeanwhile };
     const struct {
         bool autoPaste;
         Field field;
@@ -41,8 +39,6 @@ TEST_F(ModelTest, DeliveryPastesOrCopiesWithTheReason) {
         {true, inTerminal, keeps, said, ST::copied, terminal + " Press Ctrl+Shift+V to paste.",
          terminal, 0, said},
         {false, pastes, keeps, said, ST::copied, pressToPaste.trimmed(), none, 0, said},
-        {true, pastes, refusesWrites, said, ST::transcriptReady, DT::clipboardCopyFailed, none, 0,
-         usersText},
         {true, pastes, garbles, said, ST::transcriptReady, DT::clipboardCopyFailed, none, 0,
          said + "?"},
         {true, pastes, changedMeanwhile, said, ST::transcriptReady, DT::copiedWhileWaiting, none, 0,
@@ -60,7 +56,6 @@ TEST_F(ModelTest, DeliveryPastesOrCopiesWithTheReason) {
         capture->captureFailure = row.field == inTerminal ? std::optional(terminal) : std::nullopt;
         capture->pasteSucceeds = row.field == pastes;
         capture->pasteFailure = refusal;
-        pasteboard->refuseWrites = row.clipboard == refusesWrites;
         pasteboard->garbleWrites = row.clipboard == garbles;
         driveTo(Phase::transcribing);
         if (row.clipboard == changedMeanwhile)
@@ -118,28 +113,27 @@ TEST_F(ModelTest, APasteWaitsBoundedlyForTheFocusToReturn) {
     EXPECT_EQ(timers->running(), 0u);
 }
 
-TEST_F(ModelTest, CopyLastCopiesTheLastTranscriptIfThereIsOne) {
+// A retry uploads the kept recording again; answers of the cancelled and the failed
+// attempt change nothing. Its field was never captured: the transcript is copied with
+// the hint, which a cancel clears again, as does copying the last transcript, which
+// there is none of until then.
+TEST_F(ModelTest, ARetryIgnoresEarlierAnswersAndCopiesItsTranscript) {
     model->copyLast();
     EXPECT_EQ(pasteboard->writes, 0);
-    PublishedState::setLastTranscript(*model, QStringLiteral("Dictated."));
-    PublishedState::setPasteHint(*model, refusal);
-    model->copyLast();
-    EXPECT_EQ(model->status(), StatusText::copied);
-    EXPECT_EQ(model->detail(), DetailText::pressToPasteLast);
-    EXPECT_EQ(pasteboard->contents, QStringLiteral("Dictated."));
-    EXPECT_EQ(model->pasteHint(), std::nullopt);
-}
-
-// The retry's field was never captured: its transcript is copied with the hint, which
-// a cancel clears again.
-TEST_F(ModelTest, ARetriedTranscriptIsCopiedNeverPasted) {
+    driveTo(Phase::transcribing);
+    model->cancel();
     driveTo(Phase::failed);
     pasteboard->copyElsewhere(QStringLiteral("copied before the retry"));
     model->retry();
     EXPECT_EQ(model->phase(), Phase::transcribing);
-    ASSERT_EQ(transcriber->calls.size(), 2u);
-    EXPECT_EQ(transcriber->calls[1].audio, recorder->audio);
-    transcriber->answer(1, QStringLiteral("Second try."));
+    ASSERT_EQ(transcriber->calls.size(), 3u);
+    EXPECT_EQ(transcriber->calls[2].audio, recorder->audio);
+    transcriber->answer(0, QStringLiteral("stale"));
+    transcriber->answer(1, QStringLiteral("stale after retry"));
+    settle();
+    EXPECT_EQ(model->phase(), Phase::transcribing);
+    EXPECT_TRUE(model->lastTranscript().isEmpty());
+    transcriber->answer(2, QStringLiteral("Second try."));
     settle();
     EXPECT_EQ(capture->pastes, 0);
     EXPECT_EQ(model->detail(), notConfirmed + pressToPaste);
@@ -147,35 +141,10 @@ TEST_F(ModelTest, ARetriedTranscriptIsCopiedNeverPasted) {
     EXPECT_TRUE(recordingFolders().isEmpty());
     model->cancel();
     EXPECT_EQ(model->pasteHint(), std::nullopt);
-}
-
-// Answers of a cancelled, replaced or failed attempt change nothing.
-TEST_F(ModelTest, AnswersForReplacedAttemptsAreDropped) {
-    driveTo(Phase::transcribing);
-    model->cancel();
-    EXPECT_TRUE(transcriber->calls[0].pending->cancelled);
-    transcriber->answer(0, QStringLiteral("stale"));
-    settle();
-    EXPECT_EQ(model->status(), StatusText::ready);
-    driveTo(Phase::failed);
-    model->retry();
-    transcriber->answer(0, QStringLiteral("stale again"));
-    transcriber->answer(1, QStringLiteral("stale after retry"));
-    settle();
-    EXPECT_EQ(model->phase(), Phase::transcribing);
-    EXPECT_TRUE(model->lastTranscript().isEmpty());
-    transcriber->answer(2, QStringLiteral("fresh"));
-    settle();
-    EXPECT_EQ(model->lastTranscript(), QStringLiteral("fresh"));
-}
-
-TEST_F(ModelTest, AnUnreadableRecordingFailsTheRetryWithTheReason) {
-    driveTo(Phase::failed);
-    ASSERT_TRUE(QDir(tempDir.filePath(recordingFolders()[0])).removeRecursively());
-    model->retry();
-    settle();
-    EXPECT_EQ(model->phase(), Phase::failed);
-    EXPECT_TRUE(model->detail().startsWith(QStringLiteral("The recording could not be read")))
-        << model->detail().toStdString();
-    EXPECT_EQ(transcriber->calls.size(), 1u);
+    PublishedState::setPasteHint(*model, refusal);
+    pasteboard->copyElsewhere(QStringLiteral("copied after"));
+    model->copyLast();
+    EXPECT_EQ(model->detail(), DetailText::pressToPasteLast);
+    EXPECT_EQ(pasteboard->contents, QStringLiteral("Second try."));
+    EXPECT_EQ(model->pasteHint(), std::nullopt);
 }

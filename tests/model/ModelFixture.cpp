@@ -1,13 +1,9 @@
 #include "ModelFixture.h"
 
+#include "TransportError.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <sys/stat.h>
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
 
 void ModelTest::SetUp() {
     ASSERT_TRUE(tempDir.isValid());
@@ -39,7 +35,7 @@ ReradazIzavo::Collaborators ModelTest::collaborators() {
     c.requestMicrophoneAccess = [desk = permissions](std::function<void(bool)> done) {
         ++desk->requests;
         if (desk->answerAtOnce)
-            done(desk->granted);
+            done(true);
         else
             desk->waiting.push_back(std::move(done));
     };
@@ -48,8 +44,8 @@ ReradazIzavo::Collaborators ModelTest::collaborators() {
     c.openAccessibilitySettings = [this] { ++settingsPanesOpened; };
     c.startWatchingFocus = [this] { ++focusWatchers; };
     c.stopWatchingFocus = [this] { --focusWatchers; };
-    c.shortcut = shortcut ? shortcut : keyboard;
-    c.microphoneKey = microphoneKey ? microphoneKey : keyboard;
+    c.shortcut = keyboard;
+    c.microphoneKey = keyboard;
     c.loginItem = loginItem;
     c.serviceAddress = serviceAddress;
     c.recorderFactory = scriptedRecorderFactory(recorder);
@@ -79,7 +75,7 @@ void ModelTest::driveTo(ReradazIzavo::Phase phase) {
     settle();
     if (phase == Phase::failed) {
         transcriber->fail(transcriber->calls.size() - 1,
-                          ZedazidEdize::message(QStringLiteral("The service said no.")));
+                          TransportError(QNetworkReply::TimeoutError, QStringLiteral("Timed out")));
         settle();
     }
 }

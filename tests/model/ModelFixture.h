@@ -5,19 +5,13 @@
 #include "StatusText.h"
 #include "Substitutes.h"
 #include "UserDefaults.h"
-#include "ZedazidEdize.h"
 
-#include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
-// Permission bits of a file or folder; 0 when it does not exist.
-mode_t modeOf(const QString& path);
-
-// Microphone answers given by the test, or at once when `answerAtOnce` is set.
+// Microphone answers given by the test, or a grant at once when `answerAtOnce` is set.
 struct PermissionDesk {
-    bool answerAtOnce = true, granted = true;
+    bool answerAtOnce = true;
     std::vector<std::function<void(bool)>> waiting;
     int requests = 0;
 };
@@ -35,7 +29,7 @@ protected:
     // Runs the queued calls (permission answers, upload answers, ticks).
     void settle();
     // Drives the controller into a phase with toggle(); a recording is 1 s long, and
-    // a failed upload fails with "The service said no."
+    // a failed upload fails as a connection that timed out.
     void driveTo(ReradazIzavo::Phase phase);
     // Recording folders in the private temporary directory.
     QStringList recordingFolders() const;
@@ -51,9 +45,6 @@ protected:
     std::shared_ptr<ManualTimerSource> timers = std::make_shared<ManualTimerSource>();
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     std::shared_ptr<ScriptedKeyboard> keyboard = std::make_shared<ScriptedKeyboard>();
-    // When set before build(), replace the scripted keys.
-    std::shared_ptr<MicrophoneKeyControl> microphoneKey;
-    std::shared_ptr<ShortcutTrigger> shortcut;
     std::shared_ptr<ScriptedLoginItem> loginItem = std::make_shared<ScriptedLoginItem>();
     std::optional<QString> serviceAddress;
     bool trusted = true, promptGrants = false;

@@ -12,19 +12,15 @@
 
 using Phase = ReradazIzavo::Phase;
 
-TEST_F(ModelTest, RecordsIntoAPrivateFolderAndFile) {
-    ::umask(022);
-    driveTo(Phase::recording);
-    ASSERT_EQ(recordingFolders().size(), 1);
-    const QString folder = recordingFolders()[0];
-    EXPECT_EQ(RecordingFolders::ownerOf(folder), RecordingFolders::self()) << folder.toStdString();
-    EXPECT_EQ(recorder->lastPath, tempDir.filePath(folder) + QStringLiteral("/recording.m4a"));
-    EXPECT_EQ(modeOf(tempDir.filePath(folder)), 0700u);
-    EXPECT_EQ(modeOf(recorder->lastPath), 0600u);
+// Permission bits of a file or folder; 0 when it does not exist.
+static mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 // The meter and the clock start from zero for every recording and the meter drops
-// to zero as soon as the recording stops or goes.
+// to zero as soon as the recording stops or goes; a tick queued before the stop
+// finds the recording over.
 TEST_F(ModelTest, LevelAndSecondsFollowTheRecorderAndStartFromZero) {
     for (const auto& [power, level] : {std::pair{-55.0f, 0.0}, {-27.5f, 0.5}, {6.0f, 1.0}})
         EXPECT_DOUBLE_EQ(ReradazIzavo::levelForPower(power), level) << power;
@@ -38,91 +34,62 @@ TEST_F(ModelTest, LevelAndSecondsFollowTheRecorderAndStartFromZero) {
     EXPECT_DOUBLE_EQ(model->level(), 0.5);
     EXPECT_EQ(model->seconds(), 2);
     EXPECT_EQ(recorder->meterUpdates, 1);
-    model->toggle();
-    EXPECT_EQ(model->level(), 0.0);
     model->cancel();
+    EXPECT_EQ(model->level(), 0.0);
     driveTo(Phase::recording);
     EXPECT_EQ(model->seconds(), 0);
     timers->tick();
     settle();
-    model->cancel();
+    timers->tick(); // queued, not yet run
+    model->toggle();
     EXPECT_EQ(model->level(), 0.0);
+    settle();
+    EXPECT_EQ(model->level(), 0.0);
+    EXPECT_EQ(recorder->meterUpdates, 2);
 }
 
-TEST_F(ModelTest, RecordingsShorterThanTheMinimumAreDiscarded) {
+// Only a recording long enough and finished whole is uploaded: a short one is thrown
+// away, the time limit submits without the user, and an input that goes away or a
+// file that cannot be finalised ends the dictation unsent.
+TEST_F(ModelTest, ARecordingIsSubmittedOnlyWhenLongEnoughAndComplete) {
+    namespace DT = DetailText;
     const struct {
-        double duration;
         bool hold;
-        QString status;
-    } rows[] = {{0.29, true, StatusText::keepHolding},
-                {NAN, false, StatusText::tooShort},
-                {0.3, true, StatusText::transcribing}};
+        double time;
+        bool byTick, inputAlive, capturedAudio, finaliseFails;
+        QString detail;
+    } rows[] = {
+        {true, 0.29, false, true, true, false, DT::keepHolding},
+        {false, NAN, false, true, true, false, DT::tooShort},
+        {true, 0.3, false, true, true, false, DT::transcribing},
+        {true, 179.95, true, true, true, false, DT::releaseToTranscribe},
+        {true, 180, true, true, true, false, DT::transcribing},
+        {true, 1, true, false, true, false, DT::interrupted},
+        {true, 1, true, false, false, false, DT::microphoneUnavailable}, // it never started
+        {true, 1, false, true, true, true, DT::interrupted},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.duration);
-        *transcriber = ScriptedTranscriber();
-        *recorder = RecorderScript();
+        SCOPED_TRACE(testing::Message() << row.time << " " << row.detail.toStdString());
+        *transcriber = {}, *recorder = {};
+        recorder->capturedAudio = row.capturedAudio, recorder->finaliseFails = row.finaliseFails;
         build();
         model->setHoldToTalk(row.hold);
         driveTo(Phase::recording);
-        recorder->currentTime = row.duration;
-        model->toggle();
+        recorder->currentTime = row.time, recorder->inputAlive = row.inputAlive;
+        row.byTick ? timers->tick() : model->toggle();
         settle();
-        const bool submitted = row.status == StatusText::transcribing;
-        EXPECT_EQ(model->phase(), submitted ? Phase::transcribing : Phase::idle);
-        EXPECT_EQ(model->status(), row.status);
-        EXPECT_EQ(transcriber->calls.size(), submitted ? 1u : 0u);
-        EXPECT_EQ(recordingFolders().size(), submitted ? 1 : 0);
-        EXPECT_EQ(recorder->stops, submitted ? 1 : 0); // a short one is thrown away unfinished
+        const bool submitted = row.detail == DT::transcribing;
+        const bool going = row.detail == DT::releaseToTranscribe;
+        EXPECT_EQ(model->phase(), submitted ? Phase::transcribing
+                                  : going   ? Phase::recording
+                                            : Phase::idle);
+        EXPECT_EQ(model->detail(), row.detail);
+        ASSERT_EQ(transcriber->calls.size(), submitted ? 1u : 0u);
+        EXPECT_TRUE(!submitted || transcriber->calls[0].audio == recorder->audio);
+        EXPECT_EQ(recordingFolders().size(), submitted || going ? 1 : 0);
+        EXPECT_EQ(timers->running(), going ? 1u : 0u);
         model->cancel();
     }
-}
-
-TEST_F(ModelTest, TheTimeLimitSubmitsWithoutTheUser) {
-    driveTo(Phase::recording);
-    for (const double time : {179.95, 180.0}) {
-        recorder->currentTime = time;
-        timers->tick();
-        settle();
-        EXPECT_EQ(model->phase(), time < 180 ? Phase::recording : Phase::transcribing);
-    }
-    EXPECT_EQ(model->seconds(), 180);
-    ASSERT_EQ(transcriber->calls.size(), 1u);
-    EXPECT_EQ(transcriber->calls[0].audio, recorder->audio);
-    EXPECT_EQ(timers->running(), 0u);
-}
-
-TEST_F(ModelTest, ARecorderThatStopsOrCannotFinaliseEndsTheDictationUnsent) {
-    const struct {
-        bool capturedAudio, finaliseFails;
-        QString detail;
-    } rows[] = {{true, false, DetailText::interrupted},
-                {false, false, DetailText::microphoneUnavailable}, // it never started
-                {true, true, DetailText::interrupted}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.detail.toStdString());
-        *recorder = RecorderScript();
-        recorder->capturedAudio = row.capturedAudio, recorder->finaliseFails = row.finaliseFails;
-        build();
-        driveTo(Phase::recording);
-        recorder->inputAlive = row.finaliseFails;
-        row.finaliseFails ? model->toggle() : timers->tick();
-        settle();
-        EXPECT_EQ(model->phase(), Phase::idle);
-        EXPECT_EQ(model->detail(), row.detail);
-        EXPECT_TRUE(recordingFolders().isEmpty());
-        EXPECT_TRUE(transcriber->calls.empty());
-        EXPECT_EQ(timers->running(), 0u);
-    }
-}
-
-TEST_F(ModelTest, ATickQueuedBeforeTheStopDoesNothing) {
-    driveTo(Phase::recording);
-    recorder->averagePower = 0;
-    timers->tick(); // queued, not yet run
-    model->toggle();
-    settle();
-    EXPECT_EQ(model->level(), 0.0);
-    EXPECT_EQ(recorder->meterUpdates, 0);
 }
 
 TEST_F(ModelTest, AnUnavailableMicrophoneOrFolderIsReportedAndLeavesNothingBehind) {
@@ -146,17 +113,30 @@ TEST_F(ModelTest, AnUnavailableMicrophoneOrFolderIsReportedAndLeavesNothingBehin
     EXPECT_EQ(model->status(), StatusText::needsAttention);
     EXPECT_TRUE(model->detail().contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
         << model->detail().toStdString();
-    EXPECT_EQ(recorder->created, 0);
+    EXPECT_TRUE(recorder->lastPath.isEmpty());
 }
 
-// A failed upload keeps its recording for a retry; a cancel removes it and forgets
-// the folder, so a later clean-up never touches whatever takes its place.
-TEST_F(ModelTest, AFailedUploadKeepsTheRecordingUntilCancelled) {
+// A failed upload keeps its recording, private to the user and named after this
+// process, for a retry, which fails with the reason when the file has gone; a cancel
+// removes the folder and forgets it, so a later clean-up never touches whatever takes
+// its place.
+TEST_F(ModelTest, AFailedUploadKeepsItsPrivateRecordingUntilCancelled) {
+    ::umask(022);
     driveTo(Phase::failed);
-    EXPECT_EQ(model->detail(), QStringLiteral("The service said no."));
+    EXPECT_EQ(model->detail(), DetailText::connectionFailed);
     ASSERT_EQ(recordingFolders().size(), 1);
     const QString folder = tempDir.filePath(recordingFolders()[0]);
-    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/recording.m4a")));
+    EXPECT_EQ(RecordingFolders::ownerOf(recordingFolders()[0]), RecordingFolders::self());
+    EXPECT_EQ(recorder->lastPath, folder + QStringLiteral("/recording.m4a"));
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(recorder->lastPath), 0600u);
+    ASSERT_TRUE(QFile::remove(recorder->lastPath));
+    model->retry();
+    settle();
+    EXPECT_EQ(model->phase(), Phase::failed);
+    EXPECT_TRUE(model->detail().startsWith(QStringLiteral("The recording could not be read")))
+        << model->detail().toStdString();
+    EXPECT_EQ(transcriber->calls.size(), 1u);
     model->cancel();
     EXPECT_TRUE(recordingFolders().isEmpty());
     ASSERT_TRUE(QDir().mkdir(folder));

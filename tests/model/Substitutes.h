@@ -27,7 +27,7 @@ struct RecorderScript {
     QByteArray audio = "scripted audio"; // written by record(), as a real recorder creates it
     double currentTime = 0;
     float averagePower = -160;
-    int created = 0, stops = 0, meterUpdates = 0;
+    int stops = 0, meterUpdates = 0;
     QString lastPath;
 };
 
@@ -65,7 +65,6 @@ inline AudioRecorderFactory scriptedRecorderFactory(std::shared_ptr<RecorderScri
         script->lastPath = path;
         if (script->factoryFails)
             return nullptr;
-        ++script->created;
         return std::make_unique<ScriptedRecorder>(path, script);
     };
 }
@@ -131,14 +130,13 @@ public:
     std::vector<Call> calls;
 };
 
-// A clipboard in memory that can refuse or garble writes.
+// A clipboard in memory that can garble writes.
 struct MemoryPasteboard final : Pasteboard {
     qint64 changeCount() const override { return count; }
     bool writeString(const QString& text) override {
         ++count, ++writes;
-        if (!refuseWrites)
-            contents = garbleWrites ? text + QStringLiteral("?") : text;
-        return !refuseWrites;
+        contents = garbleWrites ? text + QStringLiteral("?") : text;
+        return true;
     }
     std::optional<QString> readString() const override { return contents; }
     void copyElsewhere(const QString& text) { ++count, contents = text; }
@@ -146,7 +144,7 @@ struct MemoryPasteboard final : Pasteboard {
     qint64 count = 7;
     std::optional<QString> contents = QStringLiteral("the user's text");
     int writes = 0;
-    bool refuseWrites = false, garbleWrites = false;
+    bool garbleWrites = false;
 };
 
 // Timers that fire only when the test calls tick().

@@ -1,8 +1,6 @@
 // The triggers in every phase, the permission answer, settings, errors and sleep.
 #include "ModelFixture.h"
 
-#include "TransportError.h"
-
 #include <map>
 #include <thread>
 
@@ -10,8 +8,10 @@ using Phase = ReradazIzavo::Phase;
 
 // One row per phase, one column per command: press and release in hold mode, press
 // and release in toggle mode, cancel, retry. A cell is what follows: '.' nothing (no
-// status shown, nothing asked for or uploaded), P asking for the microphone, T
+// status shown), P asking for the microphone, T
 // transcribing, I ready, K idle with "Keep holding". A restart discards the recording.
+// Asking for the microphone and uploading both show a status, so "no status shown"
+// also says that neither happened.
 TEST_F(ModelTest, EachCommandInEachPhaseDoesWhatTheTableSays) {
     const char* const table[] = {"P.P.I.", ".K..I.", ".TT.I.", "....I.", "P.P.IT"};
     const std::map<char, std::pair<Phase, QString>> outcomes = {
@@ -25,9 +25,6 @@ TEST_F(ModelTest, EachCommandInEachPhaseDoesWhatTheTableSays) {
             model->setHoldToTalk(command != 2 && command != 3);
             driveTo(Phase(from));
             permissions->answerAtOnce = false;
-            const QString statusBefore = model->status();
-            const int requests = permissions->requests;
-            const size_t uploads = transcriber->calls.size();
             statuses.clear();
             if (command == 4)
                 model->cancel();
@@ -40,8 +37,6 @@ TEST_F(ModelTest, EachCommandInEachPhaseDoesWhatTheTableSays) {
             if (cell == '.') {
                 EXPECT_EQ(model->phase(), Phase(from));
                 EXPECT_EQ(statuses, QStringList());
-                EXPECT_EQ(permissions->requests, requests);
-                EXPECT_EQ(transcriber->calls.size(), uploads);
             } else {
                 EXPECT_EQ(model->phase(), outcomes.at(cell).first);
                 EXPECT_EQ(model->status(), outcomes.at(cell).second);
@@ -60,9 +55,7 @@ TEST_F(ModelTest, EachCommandInEachPhaseDoesWhatTheTableSays) {
 TEST_F(ModelTest, ThePermissionAnswerCountsOnlyForTheAttemptThatAsked) {
     permissions->answerAtOnce = false;
     model->key(true);
-    model->key(true); // auto-repeat
     model->key(false);
-    EXPECT_EQ(model->status(), StatusText::keepHolding);
     model->key(true);
     model->cancel(); // the key is still down; no release came
     model->key(true);
@@ -73,7 +66,7 @@ TEST_F(ModelTest, ThePermissionAnswerCountsOnlyForTheAttemptThatAsked) {
     }).join();
     settle();
     EXPECT_EQ(model->phase(), Phase::requestingPermission);
-    EXPECT_EQ(recorder->created, 0);
+    EXPECT_TRUE(recorder->lastPath.isEmpty());
 
     permissions->waiting[2](false);
     EXPECT_EQ(model->phase(), Phase::requestingPermission);
@@ -86,13 +79,16 @@ TEST_F(ModelTest, ThePermissionAnswerCountsOnlyForTheAttemptThatAsked) {
     std::thread([&] { permissions->waiting.at(3)(true); }).join();
     settle();
     EXPECT_EQ(model->status(), StatusText::listening);
-    EXPECT_EQ(model->detail(), DetailText::releaseToTranscribe);
 }
 
-// Restarting from a failed upload forgets the held key; its auto-repeat must not stop
-// the recording that press just started.
-TEST_F(ModelTest, ToggleModeRepeatAfterRestartingFromFailedDoesNotStopTheNewRecording) {
-    model->setHoldToTalk(false);
+// The trigger mode comes from the store, where a damaged value never turns a feature
+// off. Restarting from a failed upload forgets the held key; its auto-repeat must not
+// stop the recording that press just started.
+TEST_F(ModelTest, InStoredToggleModeARepeatAfterRestartingFromFailedDoesNotStopTheRecording) {
+    defaults->setValue(ReradazIzavo::holdToTalkKey, false);
+    defaults->setValue(ReradazIzavo::autoPasteKey, QStringLiteral("no"));
+    build();
+    EXPECT_TRUE(model->autoPaste());
     driveTo(Phase::failed);
     model->key(true);
     settle();
@@ -103,42 +99,20 @@ TEST_F(ModelTest, ToggleModeRepeatAfterRestartingFromFailedDoesNotStopTheNewReco
     model->key(false);
     model->key(true);
     EXPECT_EQ(model->phase(), Phase::transcribing);
-}
-
-TEST_F(ModelTest, StartsWithTheStoredSettingsIgnoringDamagedOnesAndStoresChanges) {
-    defaults->setValue(ReradazIzavo::holdToTalkKey, false);
-    defaults->setValue(ReradazIzavo::autoPasteKey, QStringLiteral("no"));
-    defaults->setValue(ReradazIzavo::microphoneEnabledKey, true);
-    trusted = false;
-    build();
-    EXPECT_EQ(model->detail(), DetailText::holdToTalk); // until the first update
-    model->cancel();
-    EXPECT_EQ(model->detail(), DetailText::pressToTalk);
-    EXPECT_TRUE(model->autoPaste() && model->microphoneEnabled());
-    EXPECT_FALSE(model->accessibilityGranted() || sleep->listening);
-    model->setHoldToTalk(true);
-    EXPECT_EQ(statuses.size(), 2); // the trigger mode changes what the update step shows
     model->setAutoPaste(false);
-    EXPECT_EQ(defaults->value(ReradazIzavo::holdToTalkKey), QVariant(true));
     EXPECT_EQ(defaults->value(ReradazIzavo::autoPasteKey), QVariant(false));
 }
 
+// A failure without a sentence of its own, even one that is no exception, still shows
+// the fallback; the transport's sentence is checked with every failed upload.
 TEST_F(ModelTest, ErrorsShowTheirSentenceOrTheFallback) {
     struct Unexplained final : LocalizedError {
         std::optional<QString> errorDescription() const override { return std::nullopt; }
     };
-    const QString fallback = DetailText::somethingWentWrong;
-    const std::pair<std::exception_ptr, QString> rows[] = {
-        {std::make_exception_ptr(ZedazidEdize::message("Do this next.")), "Do this next."},
-        {std::make_exception_ptr(Unexplained()), fallback},
-        {std::make_exception_ptr(42), fallback},
-        {std::make_exception_ptr(TransportError(QNetworkReply::TimeoutError, "Timed out")),
-         DetailText::connectionFailed},
-    };
-    for (const auto& [error, detail] : rows) {
+    for (const auto& error :
+         {std::make_exception_ptr(Unexplained()), std::make_exception_ptr(42)}) {
         model->report(error);
-        EXPECT_EQ(model->status(), StatusText::needsAttention);
-        EXPECT_EQ(model->detail(), detail);
+        EXPECT_EQ(model->detail(), DetailText::somethingWentWrong);
     }
     keyboard->onGrabLost(QStringLiteral("That key was taken."));
     EXPECT_EQ(model->detail(), QStringLiteral("That key was taken."));
@@ -149,14 +123,12 @@ TEST_F(ModelTest, SleepResetsEveryPhaseButNotAControllerThatIsGone) {
         SCOPED_TRACE(phase);
         build();
         driveTo(Phase(phase));
-        const size_t uploads = transcriber->calls.size();
         sleep->fire();
         settle();
         EXPECT_EQ(model->phase(), Phase::idle);
         EXPECT_EQ(model->status(), StatusText::ready);
         EXPECT_TRUE(recordingFolders().isEmpty());
         EXPECT_EQ(timers->running(), 0u);
-        EXPECT_EQ(transcriber->calls.size(), uploads);
         EXPECT_TRUE(phase != 3 || transcriber->calls.back().pending->cancelled);
     }
     *recorder = {};
