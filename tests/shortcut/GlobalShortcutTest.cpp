@@ -1,7 +1,9 @@
 // The global shortcut against a real X server, driven by xdotool: what reaches
 // onKey, what reaches the focused window instead, and what another program's
-// grab or a keyboard mapping change does to it.
+// grab or a keyboard mapping change does to it; and the desktop's shortcuts it
+// checks first.
 #include "GlobalShortcut.h"
+#include "SystemShortcutsFormat.h"
 #include "SystemShortcutsReader.h"
 #include "ZedazidEdize.h"
 
@@ -9,6 +11,7 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QRasterWindow>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -29,12 +32,7 @@ using Keys = std::vector<bool>;
 
 struct FakeSystemShortcuts final : SystemShortcuts {
     std::vector<Entry> entries;
-    bool unreadable = false;
-    std::vector<Entry> list() const override {
-        if (unreadable)
-            throw ZedazidEdize::message(QString::fromUtf8(unreadableMessage));
-        return entries;
-    }
+    std::vector<Entry> list() const override { return entries; }
 };
 
 bool xdotool(const QStringList& arguments) {
@@ -147,11 +145,11 @@ TEST_F(GlobalShortcutOnX11, AHeldKeyIsPressedUntilItsOneReleaseAndStopGivesTheKe
     EXPECT_EQ(keys, expected);
     EXPECT_TRUE(tapIntoWindow("space", spaceKeyCode));
 
+    // Neither a disabled desktop binding on F19 nor microphone mute beside it refuses the key.
+    system->entries = {{false, 0xffd0}, {true, 0x1008ffb2}};
     shortcut.enableMicrophone();
     shortcut.disableMicrophone();
     EXPECT_TRUE(tapIntoWindow(micKey, micKeyCode));
-    shortcut.enableMicrophone();
-    system->unreadable = true; // while the key is reserved, a second call reads nothing
     shortcut.enableMicrophone();
     keys.clear();
     ASSERT_TRUE(xdotool({"keydown", fallbackKeys}) && waitForKeys(1));
@@ -233,16 +231,25 @@ TEST_F(StockDesktop, LeavesTheRemappedMicrophoneKeyFreeUnlessACustomBindingTakes
               GlobalShortcut::microphoneUsedBySystemMessage);
 }
 
-// The desktop's own shortcuts are checked before any grab: neither a disabled binding
-// on F19 nor microphone mute on F20's key beside it refuses the key.
-TEST(WithoutDisplay, TheShortcutIsNotInstalledAndTheDesktopsBindingsAreChecked) {
+// Without an X server there is nothing to grab, and start() says so. KDE's file is read
+// without one: active keys are enabled, defaults of unbound actions disabled, and
+// KConfig's escape \t separates alternatives (it once went unseen); a file that exists
+// but cannot be read leaves the shortcuts unchecked and says so.
+TEST(WithoutDisplay, TheShortcutIsNotInstalledAndKdesFileIsRead) {
     ASSERT_NE(QGuiApplication::platformName(), "xcb");
-    const auto system = std::make_shared<FakeSystemShortcuts>();
-    GlobalShortcut shortcut(system);
+    GlobalShortcut shortcut(std::make_shared<FakeSystemShortcuts>());
     EXPECT_EQ(thrownSentence([&] { shortcut.start(); }), GlobalShortcut::notInstalledMessage);
-    system->entries = {{false, 0xffd0}, {true, 0x1008ffb2}};
-    EXPECT_EQ(thrownSentence([&] { shortcut.enableMicrophone(); }),
-              GlobalShortcut::microphoneNotReservedMessage); // no display to grab it on
+    const QString file = QStringLiteral("[kmix]\n"
+                                        "mic_mute=Microphone Mute\\tMeta+Volume Mute,none,Mute\n"
+                                        "decrease_volume=none,F20,Decrease Volume\n"
+                                        "[kwin]\n"
+                                        "# Launcher=F20,none,commented out\n"
+                                        "NewWindow=Meta+F20\n");
+    const std::vector<SystemShortcuts::Entry> expected{
+        {true, 0x1008ffb2}, {false, 0xffd1}, {true, 0xffd1}};
+    EXPECT_EQ(SystemShortcutsFormat::kdeEntries(file), expected);
+    QTemporaryDir folder;
+    EXPECT_THROW(SystemShortcutsReader(folder.path()).list(), ZedazidEdize);
 }
 
 } // namespace
