@@ -1,5 +1,5 @@
 // The global shortcut against a real X server, driven by xdotool: what reaches
-// onKey, what reaches the focused window instead, and what another program's
+// onKey, what reaches the focused window instead, and what another client's
 // grab or a keyboard mapping change does to it; and the desktop's shortcuts it
 // checks first.
 #include "GlobalShortcut.h"
@@ -79,8 +79,7 @@ protected:
     }
     void TearDown() override {
         shortcut.stop();
-        other.closeWriteChannel();
-        other.waitForFinished(eventTimeoutMs);
+        xcb_disconnect(other);
     }
     void keyPressEvent(QKeyEvent* event) override { received.push_back(event->nativeScanCode()); }
     void keyReleaseEvent(QKeyEvent* event) override {
@@ -107,33 +106,39 @@ protected:
         };
         return xdotool({"key", key}) && QTest::qWaitFor(got, eventTimeoutMs);
     }
-    // Another program of ours (ShortcutGrabber.cpp) holds the grab until the test ends.
-    bool grabElsewhere(const QString& key) {
-        other.start(QStringLiteral(WISPEN_SHORTCUT_GRABBER), {key});
-        return QTest::qWaitFor(
-                   [&] { return other.canReadLine() || other.state() == QProcess::NotRunning; },
-                   eventTimeoutMs) &&
-               other.readLine().trimmed() == "grabbed";
+    // Another X client holds one variant of a key on the root window until release().
+    bool grabElsewhere(std::uint16_t modifiers, int keyCode) {
+        const xcb_void_cookie_t grab = xcb_grab_key_checked(
+            other, 0, root, modifiers, keyCode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_generic_error_t* error = xcb_request_check(other, grab);
+        std::free(error);
+        return !error;
+    }
+    // Released once the reply behind the ungrab arrives, so the server has seen it.
+    void release() {
+        xcb_ungrab_key(other, XCB_GRAB_ANY, root, XCB_MOD_MASK_ANY);
+        std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
     }
 
-    QProcess other;
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
     std::shared_ptr<FakeSystemShortcuts> system = std::make_shared<FakeSystemShortcuts>();
     GlobalShortcut shortcut{system};
     std::vector<int> received;
     Keys keys;
 };
 
-// While another program holds one lock variant of the fallback, start() gives back
+// While another client holds one lock variant of the fallback, start() gives back
 // the variants it got and says so; a second call retries. A held key auto-repeats as
 // presses only and is released once; keys typed into our own windows pass on. Once released or
 // stopped, the keys are the focused window's again; stopping while the fallback is held ends the
 // grab without a release.
 TEST_F(GlobalShortcutOnX11, AHeldKeyIsPressedUntilItsOneReleaseAndStopGivesTheKeysBack) {
-    ASSERT_TRUE(grabElsewhere("space"));
+    ASSERT_TRUE(
+        grabElsewhere(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK, spaceKeyCode));
     EXPECT_EQ(thrownSentence([&] { shortcut.start(); }), GlobalShortcut::fallbackInUseMessage);
     EXPECT_TRUE(tapIntoWindow(fallbackKeys, spaceKeyCode));
-    other.closeWriteChannel();
-    ASSERT_TRUE(other.waitForFinished(eventTimeoutMs));
+    release();
     shortcut.start();
     ASSERT_TRUE(xdotool({"keydown", fallbackKeys}) && waitForKeys(4));
     ASSERT_TRUE(xdotool({"keyup", fallbackKeys}) &&
@@ -180,7 +185,7 @@ bool swapMod2AndMod3() {
 }
 
 // Both keys follow Num Lock to Mod3 and back, with Caps Lock too, and leave no grab
-// behind. When another program holds the microphone key with Mod3, that grab cannot
+// behind. When another client holds the microphone key with Mod3, that grab cannot
 // follow: it is reported once and taken back at the next change.
 TEST_F(GlobalShortcutOnX11, AMappingChangeMovesTheGrabsOrReportsTheLostOnce) {
     QStringList lost;
@@ -194,11 +199,11 @@ TEST_F(GlobalShortcutOnX11, AMappingChangeMovesTheGrabsOrReportsTheLostOnce) {
     const std::uint16_t locks = XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2;
     const bool back = toggleLocks({"Num_Lock", "Caps_Lock"}, locks, true) && tap(fallbackKeys);
     ASSERT_TRUE(toggleLocks({"Num_Lock", "Caps_Lock"}, locks, false) && moved && back);
-    ASSERT_TRUE(grabElsewhere("microphone-mod3"));
+    ASSERT_TRUE(grabElsewhere(XCB_MOD_MASK_3, micKeyCode));
     ASSERT_TRUE(swapMod2AndMod3());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !lost.isEmpty(); }, eventTimeoutMs));
-    other.closeWriteChannel();
-    ASSERT_TRUE(other.waitForFinished(eventTimeoutMs) && swapMod2AndMod3());
+    release();
+    ASSERT_TRUE(swapMod2AndMod3());
     EXPECT_TRUE(tap(micKey));
     EXPECT_EQ(lost, QStringList{GlobalShortcut::microphoneNotReservedMessage});
 }
