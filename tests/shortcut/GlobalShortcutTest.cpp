@@ -1,7 +1,9 @@
 // The global shortcut against a real X server, driven by xdotool: what reaches
-// onKey, what reaches the focused window instead, and what another program's
-// grab or a keyboard mapping change does to it.
+// onKey, what reaches the focused window instead, and what another client's
+// grab or a keyboard mapping change does to it; and the desktop's shortcuts it
+// checks first.
 #include "GlobalShortcut.h"
+#include "SystemShortcutsFormat.h"
 #include "SystemShortcutsReader.h"
 #include "ZedazidEdize.h"
 
@@ -9,6 +11,7 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QRasterWindow>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -29,12 +32,7 @@ using Keys = std::vector<bool>;
 
 struct FakeSystemShortcuts final : SystemShortcuts {
     std::vector<Entry> entries;
-    bool unreadable = false;
-    std::vector<Entry> list() const override {
-        if (unreadable)
-            throw ZedazidEdize::message(QString::fromUtf8(unreadableMessage));
-        return entries;
-    }
+    std::vector<Entry> list() const override { return entries; }
 };
 
 bool xdotool(const QStringList& arguments) {
@@ -81,8 +79,7 @@ protected:
     }
     void TearDown() override {
         shortcut.stop();
-        other.closeWriteChannel();
-        other.waitForFinished(eventTimeoutMs);
+        xcb_disconnect(other);
     }
     void keyPressEvent(QKeyEvent* event) override { received.push_back(event->nativeScanCode()); }
     void keyReleaseEvent(QKeyEvent* event) override {
@@ -109,33 +106,39 @@ protected:
         };
         return xdotool({"key", key}) && QTest::qWaitFor(got, eventTimeoutMs);
     }
-    // Another program of ours (ShortcutGrabber.cpp) holds the grab until the test ends.
-    bool grabElsewhere(const QString& key) {
-        other.start(QStringLiteral(WISPEN_SHORTCUT_GRABBER), {key});
-        return QTest::qWaitFor(
-                   [&] { return other.canReadLine() || other.state() == QProcess::NotRunning; },
-                   eventTimeoutMs) &&
-               other.readLine().trimmed() == "grabbed";
+    // Another X client holds one variant of a key on the root window until release().
+    bool grabElsewhere(std::uint16_t modifiers, int keyCode) {
+        const xcb_void_cookie_t grab = xcb_grab_key_checked(
+            other, 0, root, modifiers, keyCode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_generic_error_t* error = xcb_request_check(other, grab);
+        std::free(error);
+        return !error;
+    }
+    // Released once the reply behind the ungrab arrives, so the server has seen it.
+    void release() {
+        xcb_ungrab_key(other, XCB_GRAB_ANY, root, XCB_MOD_MASK_ANY);
+        std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
     }
 
-    QProcess other;
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
     std::shared_ptr<FakeSystemShortcuts> system = std::make_shared<FakeSystemShortcuts>();
     GlobalShortcut shortcut{system};
     std::vector<int> received;
     Keys keys;
 };
 
-// While another program holds one lock variant of the fallback, start() gives back
+// While another client holds one lock variant of the fallback, start() gives back
 // the variants it got and says so; a second call retries. A held key auto-repeats as
 // presses only and is released once; keys typed into our own windows pass on. Once released or
 // stopped, the keys are the focused window's again; stopping while the fallback is held ends the
 // grab without a release.
 TEST_F(GlobalShortcutOnX11, AHeldKeyIsPressedUntilItsOneReleaseAndStopGivesTheKeysBack) {
-    ASSERT_TRUE(grabElsewhere("space"));
+    ASSERT_TRUE(
+        grabElsewhere(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK, spaceKeyCode));
     EXPECT_EQ(thrownSentence([&] { shortcut.start(); }), GlobalShortcut::fallbackInUseMessage);
     EXPECT_TRUE(tapIntoWindow(fallbackKeys, spaceKeyCode));
-    other.closeWriteChannel();
-    ASSERT_TRUE(other.waitForFinished(eventTimeoutMs));
+    release();
     shortcut.start();
     ASSERT_TRUE(xdotool({"keydown", fallbackKeys}) && waitForKeys(4));
     ASSERT_TRUE(xdotool({"keyup", fallbackKeys}) &&
@@ -147,11 +150,11 @@ TEST_F(GlobalShortcutOnX11, AHeldKeyIsPressedUntilItsOneReleaseAndStopGivesTheKe
     EXPECT_EQ(keys, expected);
     EXPECT_TRUE(tapIntoWindow("space", spaceKeyCode));
 
+    // Neither a disabled desktop binding on F19 nor microphone mute beside it refuses the key.
+    system->entries = {{false, 0xffd0}, {true, 0x1008ffb2}};
     shortcut.enableMicrophone();
     shortcut.disableMicrophone();
     EXPECT_TRUE(tapIntoWindow(micKey, micKeyCode));
-    shortcut.enableMicrophone();
-    system->unreadable = true; // while the key is reserved, a second call reads nothing
     shortcut.enableMicrophone();
     keys.clear();
     ASSERT_TRUE(xdotool({"keydown", fallbackKeys}) && waitForKeys(1));
@@ -182,7 +185,7 @@ bool swapMod2AndMod3() {
 }
 
 // Both keys follow Num Lock to Mod3 and back, with Caps Lock too, and leave no grab
-// behind. When another program holds the microphone key with Mod3, that grab cannot
+// behind. When another client holds the microphone key with Mod3, that grab cannot
 // follow: it is reported once and taken back at the next change.
 TEST_F(GlobalShortcutOnX11, AMappingChangeMovesTheGrabsOrReportsTheLostOnce) {
     QStringList lost;
@@ -196,11 +199,11 @@ TEST_F(GlobalShortcutOnX11, AMappingChangeMovesTheGrabsOrReportsTheLostOnce) {
     const std::uint16_t locks = XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2;
     const bool back = toggleLocks({"Num_Lock", "Caps_Lock"}, locks, true) && tap(fallbackKeys);
     ASSERT_TRUE(toggleLocks({"Num_Lock", "Caps_Lock"}, locks, false) && moved && back);
-    ASSERT_TRUE(grabElsewhere("microphone-mod3"));
+    ASSERT_TRUE(grabElsewhere(XCB_MOD_MASK_3, micKeyCode));
     ASSERT_TRUE(swapMod2AndMod3());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !lost.isEmpty(); }, eventTimeoutMs));
-    other.closeWriteChannel();
-    ASSERT_TRUE(other.waitForFinished(eventTimeoutMs) && swapMod2AndMod3());
+    release();
+    ASSERT_TRUE(swapMod2AndMod3());
     EXPECT_TRUE(tap(micKey));
     EXPECT_EQ(lost, QStringList{GlobalShortcut::microphoneNotReservedMessage});
 }
@@ -233,16 +236,25 @@ TEST_F(StockDesktop, LeavesTheRemappedMicrophoneKeyFreeUnlessACustomBindingTakes
               GlobalShortcut::microphoneUsedBySystemMessage);
 }
 
-// The desktop's own shortcuts are checked before any grab: neither a disabled binding
-// on F19 nor microphone mute on F20's key beside it refuses the key.
-TEST(WithoutDisplay, TheShortcutIsNotInstalledAndTheDesktopsBindingsAreChecked) {
+// Without an X server there is nothing to grab, and start() says so. KDE's file is read
+// without one: active keys are enabled, defaults of unbound actions disabled, and
+// KConfig's escape \t separates alternatives (it once went unseen); a file that exists
+// but cannot be read leaves the shortcuts unchecked and says so.
+TEST(WithoutDisplay, TheShortcutIsNotInstalledAndKdesFileIsRead) {
     ASSERT_NE(QGuiApplication::platformName(), "xcb");
-    const auto system = std::make_shared<FakeSystemShortcuts>();
-    GlobalShortcut shortcut(system);
+    GlobalShortcut shortcut(std::make_shared<FakeSystemShortcuts>());
     EXPECT_EQ(thrownSentence([&] { shortcut.start(); }), GlobalShortcut::notInstalledMessage);
-    system->entries = {{false, 0xffd0}, {true, 0x1008ffb2}};
-    EXPECT_EQ(thrownSentence([&] { shortcut.enableMicrophone(); }),
-              GlobalShortcut::microphoneNotReservedMessage); // no display to grab it on
+    const QString file = QStringLiteral("[kmix]\n"
+                                        "mic_mute=Microphone Mute\\tMeta+Volume Mute,none,Mute\n"
+                                        "decrease_volume=none,F20,Decrease Volume\n"
+                                        "[kwin]\n"
+                                        "# Launcher=F20,none,commented out\n"
+                                        "NewWindow=Meta+F20\n");
+    const std::vector<SystemShortcuts::Entry> expected{
+        {true, 0x1008ffb2}, {false, 0xffd1}, {true, 0xffd1}};
+    EXPECT_EQ(SystemShortcutsFormat::kdeEntries(file), expected);
+    QTemporaryDir folder;
+    EXPECT_THROW(SystemShortcutsReader(folder.path()).list(), ZedazidEdize);
 }
 
 } // namespace
