@@ -10,64 +10,50 @@ using Phase = RecordingSession::Phase;
 // new identifier where it starts a new attempt; a refused one changes nothing, and
 // an answer for another attempt is refused.
 TEST(RecordingSession, AcceptsEachOperationOnlyInItsPhasesAndForItsAttempt) {
-    EXPECT_EQ(RecordingSession().phase(), Phase::idle);
     EXPECT_NE(RecordingSession().id(), RecordingSession().id());
     using S = RecordingSession&;
-    const std::function<bool(S)> steps[] = {
+    // The first four lead from idle through every phase to failed, in order.
+    const std::function<bool(S)> run[] = {
         [](S s) { return s.begin().has_value(); },
         [](S s) { return s.permissionGranted(s.id()); },
         [](S s) { return s.submit().has_value(); },
         [](S s) { return s.complete(s.id(), false); },
+        [](S s) { return s.complete(s.id(), true); },
+        [](S s) { return s.cancel(), true; },
+        [](S s) { return s.permissionGranted(QUuid::createUuid()); },
+        [](S s) { return s.complete(QUuid::createUuid(), true); },
     };
     const Phase all[] = {Phase::idle, Phase::requestingPermission, Phase::recording,
                          Phase::transcribing, Phase::failed};
     const struct {
         const char* name;
-        std::function<bool(S)> run;
         std::vector<Phase> from;
         Phase to;
         bool newId;
-    } operations[] = {
-        {"begin", steps[0], {Phase::idle}, Phase::requestingPermission, true},
-        {"grant", steps[1], {Phase::requestingPermission}, Phase::recording, false},
-        {"submit", steps[2], {Phase::recording, Phase::failed}, Phase::transcribing, true},
-        // A failed attempt keeps its identifier until it is retried or discarded.
-        {"fail", steps[3], {Phase::transcribing}, Phase::failed, false},
-        {"succeed",
-         [](S s) { return s.complete(s.id(), true); },
-         {Phase::transcribing},
-         Phase::idle,
-         false},
-        {"cancel",
-         [](S s) { return s.cancel(), true; },
-         {std::begin(all), std::end(all)},
-         Phase::idle,
-         true},
-        {"stale grant",
-         [](S s) { return s.permissionGranted(QUuid::createUuid()); },
-         {},
-         {},
-         false},
-        {"stale completion",
-         [](S s) { return s.complete(QUuid::createUuid(), true); },
-         {},
-         {},
-         false}};
-    for (const auto& operation : operations) {
+    } operations[] = {{"begin", {Phase::idle}, Phase::requestingPermission, true},
+                      {"grant", {Phase::requestingPermission}, Phase::recording, false},
+                      {"submit", {Phase::recording, Phase::failed}, Phase::transcribing, true},
+                      // A failed attempt keeps its identifier until it is retried or discarded.
+                      {"fail", {Phase::transcribing}, Phase::failed, false},
+                      {"succeed", {Phase::transcribing}, Phase::idle, false},
+                      {"cancel", {std::begin(all), std::end(all)}, Phase::idle, true},
+                      {"stale grant", {}, {}, false},
+                      {"stale completion", {}, {}, false}};
+    for (std::size_t o = 0; o < std::size(operations); ++o) {
         for (int reached = 0; reached < 5; ++reached) {
-            SCOPED_TRACE(testing::Message() << operation.name << " from " << reached);
+            SCOPED_TRACE(testing::Message() << operations[o].name << " from " << reached);
             // Each phase is reached only through the session's own operations.
             RecordingSession session;
             for (int step = 0; step < reached; ++step)
-                steps[step](session);
+                run[step](session);
             const Phase phase = all[reached];
             ASSERT_EQ(session.phase(), phase);
             const QUuid before = session.id();
-            const bool allowed = std::find(operation.from.begin(), operation.from.end(), phase) !=
-                                 operation.from.end();
-            EXPECT_EQ(operation.run(session), allowed);
-            EXPECT_EQ(session.phase(), allowed ? operation.to : phase);
-            EXPECT_EQ(session.id() != before, allowed && operation.newId);
+            const auto& from = operations[o].from;
+            const bool allowed = std::find(from.begin(), from.end(), phase) != from.end();
+            EXPECT_EQ(run[o](session), allowed);
+            EXPECT_EQ(session.phase(), allowed ? operations[o].to : phase);
+            EXPECT_EQ(session.id() != before, allowed && operations[o].newId);
         }
     }
 }

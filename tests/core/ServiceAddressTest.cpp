@@ -3,6 +3,8 @@
 #include "TranscriptionContract.h"
 #include "ZedazidEdize.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -16,21 +18,10 @@ QString acceptedOrRefusal(const QString& text) {
     }
 }
 
-// Puts the default back after a test that configured another service.
-class ServiceAddressTest : public testing::Test {
-protected:
-    void TearDown() override {
-        ServiceAddress::configure(QString::fromLatin1(ServiceAddress::defaultBaseUrl));
-    }
-};
-
 } // namespace
 
-TEST_F(ServiceAddressTest, AcceptsHttpsAnywhereAndHttpOnlyOnLoopback) {
-    const QString clear = QStringLiteral(
-        "Wispen only sends recordings over https, or over http to a service on this computer.");
-    const QString invalid =
-        QStringLiteral("The transcription service address is not a valid web address.");
+TEST(ServiceAddress, AcceptsHttpsAnywhereAndHttpOnlyOnLoopback) {
+    const QString refused = "The transcription service address ";
     // Each outcome with the addresses that must give it; an empty outcome: accepted unchanged.
     const std::pair<QString, QStringList> rows[] = {
         {{},
@@ -38,25 +29,24 @@ TEST_F(ServiceAddressTest, AcceptsHttpsAnywhereAndHttpOnlyOnLoopback) {
           "http://localhost:8731"}},
         {"https://speech.example.com:8443", {"  HTTPS://Speech.Example.com:8443/  "}},
         {"http://localhost", {"http://LocalHost"}},
-        {clear,
+        {"Wispen only sends recordings over https, or over http to a service on this computer.",
          {"http://example.com", "http://128.0.0.1", "http://localhost.example.com",
           "ftp://127.0.0.1"}},
-        {invalid, {"   ", "127.0.0.1:8731", "https://", "http:/api"}},
-        {QStringLiteral(
-             "The transcription service address must not contain a user name or password."),
-         {"http://user@localhost"}},
-        {QStringLiteral(
-             "The transcription service address must not contain a query or a fragment."),
+        {refused + "is not a valid web address.",
+         {"   ", "127.0.0.1:8731", "https://", "http:/api"}},
+        {refused + "must not contain a user name or password.", {"http://user@localhost"}},
+        {refused + "must not contain a query or a fragment.",
          {"https://example.com/?", "https://example.com/#top"}}};
-    for (const auto& [outcome, texts] : rows) {
+    for (const auto& [outcome, texts] : rows)
         for (const QString& text : texts)
             EXPECT_EQ(acceptedOrRefusal(text), outcome.isEmpty() ? text : outcome)
                 << text.toStdString();
-    }
 }
 
 // A refused address leaves the service in use.
-TEST_F(ServiceAddressTest, EndpointKeepsABasePathOfTheServiceInUse) {
+TEST(ServiceAddress, EndpointKeepsABasePathOfTheServiceInUse) {
+    const auto restore = qScopeGuard(
+        [] { ServiceAddress::configure(QString::fromLatin1(ServiceAddress::defaultBaseUrl)); });
     EXPECT_EQ(TranscriptionContract::endpoint(),
               QUrl(QStringLiteral("http://127.0.0.1:8731/api/transcribe")));
     const std::pair<QString, QLatin1String> rows[] = {

@@ -40,35 +40,6 @@ std::optional<QString> captureFailure(const QString& expected) {
     return failure;
 }
 
-// Types `text` into the cleared field, then captures it as a dictation does: while our
-// shortcut is held, once the application has seen its focus go to the grab (GTK reports
-// its field unfocused then, Qt does not). Returns the target once the shortcut is
-// released and the field has the focus again.
-std::optional<PasteTarget> captureWithText(TargetApplication& application, const QString& field,
-                                           const QString& text, bool losesFocus) {
-    const auto strictlyFocused = [&] {
-        return !AtspiDesktop().focused(application.pid()).isNull();
-    };
-    std::optional<QString> failure;
-    if (!application.focus(field) || !xdotool({"key", "--clearmodifiers", "ctrl+a", "BackSpace"}) ||
-        (!text.isEmpty() && !xdotool({"type", "--delay", "5", text})) ||
-        !captureUntil(failure,
-                      [&](const auto& target) {
-                          return target && target->contentDigest() == PasteTarget::digestOf(text);
-                      }) ||
-        !xdotool({"keydown", "ctrl+alt+space"}))
-        return std::nullopt;
-    const bool grabbed = pollUntil([&] {
-        return PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
-               strictlyFocused() != losesFocus;
-    });
-    std::optional<PasteTarget> target = PasteTarget::capture(failure);
-    if (!xdotool({"keyup", "space", "alt", "ctrl"}) || !grabbed || !target ||
-        target->pid() != application.pid() || !pollUntil([&] { return target->isStillFocused(); }))
-        return std::nullopt;
-    return target;
-}
-
 using DesktopPaste = testing::TestWithParam<QString>;
 
 // Captures each kind of field while our shortcut is held, refuses the paste while a
@@ -92,12 +63,28 @@ TEST_P(DesktopPaste, PastesIntoEachTextFieldOnlyWithoutAModifierAndRefusesTheOth
     QGuiApplication::clipboard()->setText(words);
     for (const auto& [field, text, modifier, space] : rows) {
         SCOPED_TRACE((field + " holding \"" + text + "\", " + modifier).toStdString());
-        // GTK reports its field unfocused while our grab holds the keyboard; Qt does not.
-        const std::optional<PasteTarget> target = captureWithText(application, field, text, gtk);
-        ASSERT_TRUE(target.has_value());
+        // Types the text into the cleared field, then captures it as a dictation does:
+        // while our shortcut is held, once the application has seen its focus go to the
+        // grab (GTK reports its field unfocused then, Qt does not).
+        std::optional<QString> failure;
+        ASSERT_TRUE(application.focus(field) &&
+                    xdotool({"key", "--clearmodifiers", "ctrl+a", "BackSpace"}) &&
+                    (text.isEmpty() || xdotool({"type", "--delay", "5", text})));
+        ASSERT_TRUE(captureUntil(failure, [&](const auto& target) {
+            return target && target->contentDigest() == PasteTarget::digestOf(text);
+        }));
+        ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+space"}));
+        const bool grabbed = pollUntil([&] {
+            return PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
+                   AtspiDesktop().focused(application.pid()).isNull() == gtk;
+        });
+        const std::optional<PasteTarget> target = PasteTarget::capture(failure);
+        ASSERT_TRUE(xdotool({"keyup", "space", "alt", "ctrl"}) && grabbed && target);
+        // Once the shortcut is released the field has the focus again.
+        EXPECT_EQ(target->pid(), application.pid());
+        ASSERT_TRUE(pollUntil([&] { return target->isStillFocused(); }));
         // A reader that has seen no focus event looks for the field (its search is bounded
         // in time, so a loaded machine may need another try).
-        std::optional<QString> failure;
         std::optional<PasteTarget> late;
         ASSERT_TRUE(pollUntil([&] {
             late = PasteTarget::capture(failure, std::make_shared<LinuxFieldAccess>());

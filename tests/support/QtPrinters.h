@@ -3,28 +3,21 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
 #include <ostream>
 
 // Lets GoogleTest print Qt texts readably in failure messages (include before
-// comparing them). Long texts are cut so a failure stays readable.
+// comparing them), also inside std::optional. Long texts are cut so a failure stays
+// readable.
+template <typename Text> void printCut(const Text& text, const char* unit, std::ostream* out) {
+    *out << '"' << text.left(200).toStdString() << '"';
+    if (text.size() > 200)
+        *out << "... (" << text.size() << unit << ')';
+}
+
 inline void PrintTo(const QString& text, std::ostream* out) {
-    constexpr qsizetype shown = 200;
-    *out << '"' << text.left(shown).toStdString() << '"';
-    if (text.size() > shown)
-        *out << "... (" << text.size() << " UTF-16 units)";
+    printCut(text, " UTF-16 units", out);
 }
 
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    constexpr qsizetype shown = 200;
-    *out << '"' << bytes.left(shown).toStdString() << '"';
-    if (bytes.size() > shown)
-        *out << "... (" << bytes.size() << " bytes)";
-}
-
-inline void PrintTo(const std::optional<QString>& text, std::ostream* out) {
-    if (text)
-        PrintTo(*text, out);
-    else
-        *out << "(none)";
+    printCut(bytes, " bytes", out);
 }

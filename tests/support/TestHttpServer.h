@@ -22,10 +22,10 @@ class Server;
 // destruction, answering GET and POST on any path on its own threads, so a test's
 // Qt event loop stays free for the client under test. Each request is recorded
 // (method, path, headers, body) and answered with the reply the test chose. A
-// reply can stall after its status line and headers: `silent` sends nothing more
-// until release() or stop(), `trickle` one blank byte every trickleIntervalMs and
-// `flood` blanks as fast as the client takes them, until release() sends the body.
-// Both notice when the client has gone away (clientsGone()). Every connection is closed after
+// reply can stall after its status line and headers, until stop() ends it: `silent`
+// sends nothing more, `trickle` one blank byte every trickleIntervalMs and `flood`
+// blanks as fast as the client takes them; the last two notice when the client has
+// gone away (clientsGone()). Every connection is closed after
 // its reply, so stopping never waits for idle keep-alive clients.
 //
 // Replies are sent uncompressed as long as their content type is not exactly one
@@ -73,29 +73,26 @@ public:
 
     int port() const { return m_port; }
     // "http://127.0.0.1:<port>"
-    QUrl baseUrl() const;
+    QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     // Every following request gets this reply (until then: 200 with {"text":"ok"}).
     void reply(const Reply& reply);
 
     // Requests whose headers and body arrived, in order of arrival.
-    int requestCount() const;
+    int requestCount() const { return int(requests().size()); }
     std::vector<Request> requests() const;
 
-    // Stalled replies (now and later) go on and finish with their status and body.
-    void release();
     // Stalled replies that have not ended yet.
-    int stalling() const;
-    // Trickling replies that found the client gone before they were released.
-    int clientsGone() const;
+    int stalling() const { return m_stalling; }
+    // Trickling or flooding replies that found the client gone before the server stopped.
+    int clientsGone() const { return m_clientsGone; }
 
     // Stops listening and ends every stalled reply; idempotent.
     void stop();
 
 private:
-    Reply answer(const Request& request);
-    // Waits for release() or stop() up to `ms`; true when the stall is over.
-    bool waitForRelease(int ms);
+    // Waits for stop() up to `ms`; true when the stall is over.
+    bool waitForStop(int ms);
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
@@ -104,10 +101,9 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    Reply m_reply;
+    Reply m_reply{200, R"({"text":"ok"})"};
     std::vector<Request> m_requests;
-    bool m_released = false;
     bool m_stopping = false;
-    int m_stalling = 0;
-    int m_clientsGone = 0;
+    std::atomic<int> m_stalling = 0;
+    std::atomic<int> m_clientsGone = 0;
 };

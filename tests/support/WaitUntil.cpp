@@ -5,18 +5,11 @@
 #include <QEventLoop>
 #include <QTimer>
 
-namespace {
-
-// How often the condition is checked when no event wakes the loop, for
-// conditions that change on other threads.
-constexpr int pollIntervalMs = 5;
-
-} // namespace
-
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const QDeadlineTimer deadline(timeout);
+    // Checks conditions that change on other threads when no event wakes the loop.
     QTimer poll;
-    poll.start(pollIntervalMs);
+    poll.start(5);
     while (!condition()) {
         if (deadline.hasExpired())
             return condition();
