@@ -229,20 +229,27 @@ void AtspiDesktop::stopLearning() {
 
 gboolean AtspiDesktop::onLearningSlice(gpointer self) {
     auto* desktop = static_cast<AtspiDesktop*>(self);
+    // Held here during the slice: the calls below may run other events, and one of
+    // them may stop the learning.
+    std::unique_ptr<Search> search = std::move(desktop->learning_);
+    const guint source = desktop->learningSource_;
     QElapsedTimer slice;
     slice.start();
     GObjectRef<AtspiAccessible> found;
     // A focus event, or a search of the caller's own, names a newer element than the
     // one this search set out to find.
     const bool more = !desktop->latestFocus_ &&
-                      desktop->continueSearch(*desktop->learning_, slice, learningSliceMs, found) &&
-                      desktop->learning_->clock.elapsed() < learningBudgetMs;
-    if (more)
+                      desktop->continueSearch(*search, slice, learningSliceMs, found) &&
+                      search->clock.elapsed() < learningBudgetMs;
+    if (desktop->learningSource_ != source)
+        return G_SOURCE_REMOVE;
+    if (more) {
+        desktop->learning_ = std::move(search);
         return G_SOURCE_CONTINUE;
+    }
     if (found && !desktop->latestFocus_)
         desktop->latestFocus_ = found;
     desktop->learningSource_ = 0;
-    desktop->learning_.reset();
     return G_SOURCE_REMOVE;
 }
 

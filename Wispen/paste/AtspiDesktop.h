@@ -48,7 +48,7 @@ public:
     // grab holds the keyboard, GTK reports its field unfocused and no search finds it,
     // and a large application outlasts the budget a search on the caller's time has.
     void learnFocus(qint64 pid);
-    bool isLearning() const { return learning_ != nullptr; }
+    bool isLearning() const { return learningSource_ != 0; }
 
     // The focused element of process `pid`: the one the latest focus event named while
     // it still has the focus and belongs to `pid`, otherwise one found by a bounded
