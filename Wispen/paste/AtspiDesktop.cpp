@@ -65,6 +65,7 @@ AtspiDesktop::~AtspiDesktop() {
 }
 
 void AtspiDesktop::stopFollowingFocus() {
+    stopLearning();
     if (listener_)
         atspi_event_listener_deregister(listener_.get(), focusEvent, nullptr);
     listener_ = {};
@@ -135,6 +136,13 @@ AccessibleElement AtspiDesktop::focused(qint64 pid, bool grabHeld) {
 GObjectRef<AtspiAccessible> AtspiDesktop::search(qint64 pid) {
     QElapsedTimer clock;
     clock.start();
+    Search search = beginSearch(pid);
+    GObjectRef<AtspiAccessible> found;
+    continueSearch(search, clock, searchBudgetMs, found);
+    return found;
+}
+
+AtspiDesktop::Search AtspiDesktop::beginSearch(qint64 pid) {
     const auto desktop = GObjectRef<AtspiAccessible>::adopt(atspi_get_desktop(0));
     if (!desktop)
         return {};
@@ -142,31 +150,42 @@ GObjectRef<AtspiAccessible> AtspiDesktop::search(qint64 pid) {
     const gint applications = atspi_accessible_get_child_count(desktop.get(), countError.out());
     if (countError.failed())
         return {};
-    GObjectRef<AtspiAccessible> application;
-    for (gint i = 0; i < applications && !application; ++i) {
+    for (gint i = 0; i < applications; ++i) {
         GErrorSlot error;
         auto child = GObjectRef<AtspiAccessible>::adopt(
             atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
-        if (child && processId(child.get()) == pid)
-            application = std::move(child);
+        if (child && processId(child.get()) == pid) {
+            Search search;
+            search.application = child;
+            search.pending.push_back(std::move(child));
+            return search;
+        }
     }
-    if (!application)
-        return {};
+    return {};
+}
 
+bool AtspiDesktop::continueSearch(Search& search, const QElapsedTimer& clock, int budgetMs,
+                                  GObjectRef<AtspiAccessible>& found) {
     // Depth first over what is showing; any failed call ends the search, since the
     // application may not be answering at all.
-    std::vector<GObjectRef<AtspiAccessible>> pending{application};
-    int visited = 0;
-    while (!pending.empty() && visited < maxSearchedElements && clock.elapsed() < searchBudgetMs) {
-        const GObjectRef<AtspiAccessible> node = std::move(pending.back());
-        pending.pop_back();
-        ++visited;
-        if (node.get() != application.get()) {
+    const auto end = [&search] {
+        search.pending.clear();
+        return false;
+    };
+    while (!search.pending.empty() && search.visited < maxSearchedElements) {
+        if (clock.elapsed() >= budgetMs)
+            return true;
+        const GObjectRef<AtspiAccessible> node = std::move(search.pending.back());
+        search.pending.pop_back();
+        ++search.visited;
+        if (node.get() != search.application.get()) {
             const GObjectRef<AtspiStateSet> states = freshStates(node.get());
             if (!states)
-                return {};
-            if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
-                return node;
+                return end();
+            if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED)) {
+                found = node;
+                return end();
+            }
             // GTK 4 marks containers visible but not showing.
             if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING) &&
                 !atspi_state_set_contains(states.get(), ATSPI_STATE_VISIBLE))
@@ -175,18 +194,63 @@ GObjectRef<AtspiAccessible> AtspiDesktop::search(qint64 pid) {
         GErrorSlot error;
         const gint children = atspi_accessible_get_child_count(node.get(), error.out());
         if (error.failed())
-            return {};
+            return end();
         for (gint i = children - 1; i >= 0; --i) {
             GErrorSlot childError;
             auto child = GObjectRef<AtspiAccessible>::adopt(
                 atspi_accessible_get_child_at_index(node.get(), i, childError.out()));
             if (childError.failed())
-                return {};
+                return end();
             if (child)
-                pending.push_back(std::move(child));
+                search.pending.push_back(std::move(child));
         }
     }
-    return {};
+    return end();
+}
+
+void AtspiDesktop::learnFocus(qint64 pid) {
+    if (!connected_)
+        return;
+    stopLearning();
+    auto search = std::make_unique<Search>(beginSearch(pid));
+    if (search->pending.empty())
+        return;
+    search->clock.start();
+    learning_ = std::move(search);
+    learningSource_ = g_timeout_add(0, &AtspiDesktop::onLearningSlice, this);
+}
+
+void AtspiDesktop::stopLearning() {
+    if (learningSource_)
+        g_source_remove(learningSource_);
+    learningSource_ = 0;
+    learning_.reset();
+}
+
+gboolean AtspiDesktop::onLearningSlice(gpointer self) {
+    auto* desktop = static_cast<AtspiDesktop*>(self);
+    // Held here during the slice: the calls below may run other events, and one of
+    // them may stop the learning.
+    std::unique_ptr<Search> search = std::move(desktop->learning_);
+    const guint source = desktop->learningSource_;
+    QElapsedTimer slice;
+    slice.start();
+    GObjectRef<AtspiAccessible> found;
+    // A focus event, or a search of the caller's own, names a newer element than the
+    // one this search set out to find.
+    const bool more = !desktop->latestFocus_ &&
+                      desktop->continueSearch(*search, slice, learningSliceMs, found) &&
+                      search->clock.elapsed() < learningBudgetMs;
+    if (desktop->learningSource_ != source)
+        return G_SOURCE_REMOVE;
+    if (more) {
+        desktop->learning_ = std::move(search);
+        return G_SOURCE_CONTINUE;
+    }
+    if (found && !desktop->latestFocus_)
+        desktop->latestFocus_ = found;
+    desktop->learningSource_ = 0;
+    return G_SOURCE_REMOVE;
 }
 
 std::optional<QString> AtspiDesktop::role(const AccessibleElement& element) {

@@ -4,12 +4,15 @@
 #include "GLibHandles.h"
 #include "TextSelection.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 
 #include <atspi/atspi.h>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 // The accessibility bus (AT-SPI) as the paste target needs it. AT-SPI has no
 // "focused element" query, so this follows object:state-changed:focused events from
@@ -24,6 +27,9 @@ public:
     static constexpr int maxSearchedElements = 4000;
     static constexpr int searchBudgetMs = 150;
     static constexpr int maxAncestors = 64;
+    // Bounds of the background search, and of each of its slices.
+    static constexpr int learningBudgetMs = 3000;
+    static constexpr int learningSliceMs = 20;
 
     AtspiDesktop();
     ~AtspiDesktop();
@@ -35,6 +41,14 @@ public:
 
     // Stops listening to focus events; focused() then relies on its search.
     void stopFollowingFocus();
+
+    // Looks for the focused element of process `pid` in the background, in slices
+    // between other events, and remembers it unless a focus event names one first.
+    // For an application that had the focus before we listened: once our shortcut's
+    // grab holds the keyboard, GTK reports its field unfocused and no search finds it,
+    // and a large application outlasts the budget a search on the caller's time has.
+    void learnFocus(qint64 pid);
+    bool isLearning() const { return learningSource_ != 0; }
 
     // The focused element of process `pid`: the one the latest focus event named while
     // it still has the focus and belongs to `pid`, otherwise one found by a bounded
@@ -54,12 +68,29 @@ private:
     static void onFocusEvent(AtspiEvent* event, void* self);
     std::optional<qint64> processId(AtspiAccessible* accessible);
     bool isFocused(AtspiAccessible* accessible, bool orJustExisting);
+    // Where a search of one application stands.
+    struct Search {
+        GObjectRef<AtspiAccessible> application;
+        std::vector<GObjectRef<AtspiAccessible>> pending;
+        int visited = 0;
+        QElapsedTimer clock;
+    };
     GObjectRef<AtspiAccessible> search(qint64 pid);
+    // No pending elements when the application is not on the bus.
+    Search beginSearch(qint64 pid);
+    // Whether the search may go on: false once it found an element (`found`), ran
+    // out of elements or failed; true when `clock` passed `budgetMs` first.
+    bool continueSearch(Search& search, const QElapsedTimer& clock, int budgetMs,
+                        GObjectRef<AtspiAccessible>& found);
+    void stopLearning();
+    static gboolean onLearningSlice(gpointer self);
     static AccessibleElement wrap(const GObjectRef<AtspiAccessible>& accessible);
 
     bool connected_ = false;
     GObjectRef<AtspiEventListener> listener_;
     GObjectRef<AtspiAccessible> latestFocus_;
+    std::unique_ptr<Search> learning_;
+    guint learningSource_ = 0;
     // Bus names are never reused, so the process behind each can be remembered.
     QHash<QString, qint64> processOfBusName_;
 };

@@ -32,6 +32,10 @@ public:
     // element that had the focus before the grab is the focused one.
     virtual AccessibleElement focusedElement(qint64 pid) = 0;
 
+    // Learns the element focused in process `pid` before we listened for the focus,
+    // for a later focusedElement(); may finish after it returns.
+    virtual void learnFocus(qint64 pid) { focusedElement(pid); }
+
     // Whether a key grab on the root window holds the keyboard or let it go moments ago;
     // `none` when that cannot be told.
     virtual KeyboardGrab keyboardGrab() = 0;

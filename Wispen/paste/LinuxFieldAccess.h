@@ -23,6 +23,7 @@ public:
     std::optional<FrontmostApplication> frontmostApplication() override;
     qint64 ownProcessId() const override;
     AccessibleElement focusedElement(qint64 pid) override;
+    void learnFocus(qint64 pid) override { accessibility_.learnFocus(pid); }
     KeyboardGrab keyboardGrab() override;
     std::optional<QString> role(const AccessibleElement& element) override;
     std::optional<AccessibleElement> window(const AccessibleElement& element) override;

@@ -95,7 +95,7 @@ bool PasteTarget::startWatchingFocus() {
     // GTK reports it unfocused, and the first dictation would not find it.
     const std::optional<FrontmostApplication> frontmost = access->frontmostApplication();
     if (frontmost && frontmost->pid != access->ownProcessId())
-        focused(frontmost->pid, *access);
+        access->learnFocus(frontmost->pid);
     return true;
 }
 

@@ -122,6 +122,25 @@ TEST(DesktopCapture, RefusesEverythingWhileAccessibilityIsOff) {
     EXPECT_EQ(captureFailure(PasteTarget::notTrusted), PasteTarget::notTrusted);
 }
 
+// A field focused before we listened: once our grab holds the keyboard GTK reports it
+// unfocused, and only what the background search learned before still finds it.
+TEST(DesktopCapture, LearnsTheFieldFocusedBeforeItListened) {
+    TargetApplication application("/usr/bin/python3",
+                                  {WISPEN_PASTE_TEST_DIR "/gtk_fields.py", "3"});
+    ASSERT_TRUE(application.isReady() && application.focus("area"));
+    AtspiDesktop learned;
+    learned.stopFollowingFocus();
+    learned.learnFocus(application.pid());
+    ASSERT_TRUE(pollUntil([&] { return !learned.isLearning(); }));
+    ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+space"}));
+    const auto release = qScopeGuard([] { xdotool({"keyup", "space", "alt", "ctrl"}); });
+    ASSERT_TRUE(pollUntil([&] {
+        return PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
+               AtspiDesktop().focused(application.pid()).isNull();
+    }));
+    EXPECT_FALSE(learned.focused(application.pid(), true).isNull());
+}
+
 // A keymap without any Latin layout has no V: the keystroke goes to the key that
 // carries V on a Latin keyboard, which toolkits read as paste with Control.
 TEST(DesktopKeystroke, AKeymapWithoutVStillGetsControlV) {
