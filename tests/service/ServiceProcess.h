@@ -10,12 +10,10 @@
 // Checks `condition` often until it holds or `limit` passes; whether it holds.
 // Tests wait for events with this, never with a fixed sleep.
 template <typename Condition> bool pollUntil(std::chrono::milliseconds limit, Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
+    for (const auto end = std::chrono::steady_clock::now() + limit; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (std::chrono::steady_clock::now() >= end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
 }
 
@@ -55,6 +53,5 @@ public:
 private:
     pid_t m_pid = -1;
     int m_port = 0;
-    std::string m_outPath;
-    std::string m_errPath;
+    std::string m_base;
 };
