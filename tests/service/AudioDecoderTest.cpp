@@ -12,6 +12,7 @@ namespace {
 // The seconds a decoding of `file` gives, or minus the status of its refusal.
 double secondsOr(const std::string& file,
                  std::chrono::milliseconds limit = std::chrono::minutes(1)) {
+    AudioDecoder::initialise();
     try {
         return static_cast<double>(AudioDecoder::decode(file, Deadline::after(limit)).size()) /
                AudioDecoder::sampleRateHz;
@@ -20,12 +21,7 @@ double secondsOr(const std::string& file,
     }
 }
 
-class AudioDecoderTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { AudioDecoder::initialise(); }
-};
-
-TEST_F(AudioDecoderTest, RecordingsOfUpToThreeMinutesDecodeToTheirLength) {
+TEST(AudioDecoder, RecordingsOfUpToThreeMinutesDecodeToTheirLength) {
     EXPECT_NEAR(secondsOr(SharedMedia::read(SharedMedia::testSound("silence", 180, "limit"))), 180,
                 0.2);
     EXPECT_EQ(secondsOr(SharedMedia::read(SharedMedia::testSound("silence", 181.5, "over"))), -422);
@@ -37,7 +33,7 @@ TEST_F(AudioDecoderTest, RecordingsOfUpToThreeMinutesDecodeToTheirLength) {
     EXPECT_EQ(secondsOr(indexed.substr(0, indexed.size() / 2)), -422);
 }
 
-TEST_F(AudioDecoderTest, OnlyTheFirstAacTrackIsDecodedAndAnythingElseIsRefused) {
+TEST(AudioDecoder, OnlyTheFirstAacTrackIsDecodedAndAnythingElseIsRefused) {
     const std::string sentence = SharedMedia::read(SharedMedia::sentenceFile(0));
     std::string zeroScale = sentence;
     for (const char* box : {"mvhd", "mdhd"})

@@ -57,13 +57,9 @@ ServiceHttp::RawConnection::~RawConnection() {
 }
 
 bool ServiceHttp::RawConnection::send(const std::string& bytes) {
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t count = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (count <= 0)
-            return false;
-        sent += static_cast<std::size_t>(count);
-    }
-    return true;
+    // A blocking send returns once every byte is on its way, or the peer has closed.
+    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
 }
 
 ServiceHttp::RawConnection::Received
@@ -72,14 +68,10 @@ ServiceHttp::RawConnection::receive(std::chrono::seconds limit) {
     setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     Received received;
     char buffer[4096];
-    for (ssize_t count; (count = recv(m_fd, buffer, sizeof buffer, 0)) != 0;) {
-        if (count < 0) {
-            received.closed = errno != EAGAIN && errno != EWOULDBLOCK;
-            return received;
-        }
+    ssize_t count = 0;
+    while ((count = recv(m_fd, buffer, sizeof buffer, 0)) > 0)
         received.text.append(buffer, static_cast<std::size_t>(count));
-    }
-    received.closed = true;
+    received.closed = count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
     return received;
 }
 

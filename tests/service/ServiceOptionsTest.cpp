@@ -43,16 +43,17 @@ TEST(ServiceOptions, ValuesComeInlineOrAsTheNextArgumentAndBadOnesAreRefusedByNa
 
 TEST(ServiceOptions, TheBinaryRefusesWithASentenceOrEndsByItselfWhenIdle) {
     // Forwarding in the clear off this machine, also to a name that only looks local.
-    const auto refused = ServiceProcess::run({"--forward", "http://127.attacker.example:8080"});
-    EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_EQ(refused.out, "");
-    EXPECT_NE(refused.err.find("over https"), std::string::npos) << refused.err;
+    const auto [refusal, refusedOut, refusedErr] =
+        ServiceProcess::run({"--forward", "http://127.attacker.example:8080"});
+    EXPECT_EQ(refusal, 2);
+    EXPECT_EQ(refusedOut, "");
+    EXPECT_NE(refusedErr.find("over https"), std::string::npos) << refusedErr;
     // Started by the application, it ends by itself once nobody needs it.
-    const auto idle =
+    const auto [idleExit, idleOut, idleErr] =
         ServiceProcess::run({"--port", "0", "--model", "/nonexistent", "--exit-when-idle", "1"});
-    EXPECT_EQ(idle.exitCode, 0);
-    EXPECT_NE(idle.out.find("listening"), std::string::npos) << idle.out;
-    EXPECT_NE(idle.err.find("answered with 503"), std::string::npos) << idle.err;
+    EXPECT_EQ(idleExit, 0);
+    EXPECT_NE(idleOut.find("listening"), std::string::npos) << idleOut;
+    EXPECT_NE(idleErr.find("answered with 503"), std::string::npos) << idleErr;
 }
 
 } // namespace

@@ -102,7 +102,8 @@ int ServiceProcess::stop() {
     return exitCodeOf(std::exchange(m_pid, -1));
 }
 
-ServiceProcess::Finished ServiceProcess::run(const std::vector<std::string>& arguments) {
+std::tuple<int, std::string, std::string>
+ServiceProcess::run(const std::vector<std::string>& arguments) {
     std::string base;
     const int exitCode = exitCodeOf(spawn(arguments, base));
     return {exitCode, SharedMedia::read(base + ".out"), SharedMedia::read(base + ".err")};

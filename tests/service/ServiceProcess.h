@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 // Checks `condition` often until it holds or `limit` passes; whether it holds.
@@ -42,13 +43,9 @@ public:
     // Sends SIGTERM and waits; the exit status, or -1 when it had to be killed.
     int stop();
 
-    struct Finished {
-        int exitCode = -1;
-        std::string out;
-        std::string err;
-    };
-    // Runs the service to its end with `arguments`, for option checks.
-    static Finished run(const std::vector<std::string>& arguments);
+    // Runs the service to its end with `arguments`, for option checks: its exit code,
+    // and what it printed on standard output and on standard error.
+    static std::tuple<int, std::string, std::string> run(const std::vector<std::string>& arguments);
 
 private:
     pid_t m_pid = -1;

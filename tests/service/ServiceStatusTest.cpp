@@ -101,10 +101,10 @@ TEST(ServiceStatus, ASenderPausingInTheBodyIsCutOff) {
 }
 
 TEST(ServiceStatus, ASecondServiceOnTheSamePortFailsToStart) {
-    const auto finished = ServiceProcess::run(
+    const auto [exitCode, out, err] = ServiceProcess::run(
         {"--port", std::to_string(service().port()), "--grammar", SharedMedia::grammarFile()});
-    EXPECT_EQ(finished.exitCode, 1);
-    EXPECT_NE(finished.err.find("Cannot listen"), std::string::npos);
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_NE(err.find("Cannot listen"), std::string::npos);
 }
 
 // Runs last in this suite: after every kind of request above, nothing of them was
