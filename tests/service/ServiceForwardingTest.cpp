@@ -30,6 +30,7 @@ TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndEachAnswerMapsToAStat
     EXPECT_TRUE(
         sent.body.contains("\nrecording.m4a\naudio/mp4\n" + QByteArray::fromStdString(audio)));
     EXPECT_TRUE(sent.body.contains("model\n\n\ntiny-model\n")) << sent.body.left(200).toStdString();
+    EXPECT_TRUE(sent.body.contains("response_format\n\n\njson\n")) << "else the text comes plain";
     const auto page = httplib::Client("127.0.0.1", service.port()).Get("/privacy");
     EXPECT_NE(page ? page->body.find(origin) : std::string::npos, std::string::npos);
 
