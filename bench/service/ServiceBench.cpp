@@ -65,9 +65,9 @@ std::vector<std::pair<std::string, std::string>> speechSet(bool recorded) {
         return files;
     }
     int index = 0;
-    for (const auto& reference : TestMedia::testDataRecordings())
+    for (const auto& reference : SharedMedia::testDataRecordings())
         files.emplace_back(
-            SharedMedia::media().encodeWav(reference.wavPath, "recorded" + std::to_string(index++)),
+            SharedMedia::encodeWav(reference.wavPath, "recorded" + std::to_string(index++)),
             reference.transcript);
     return files;
 }
@@ -97,7 +97,7 @@ void Recognition(benchmark::State& state) {
     std::size_t words = 0;
     for (auto _ : state) {
         for (const auto& [path, said] : files) {
-            const std::string file = TestMedia::read(path);
+            const std::string file = SharedMedia::read(path);
             const auto start = Clock::now();
             const double startProcessor = processorSeconds();
             const auto samples = AudioDecoder::decode(file, Deadline::after(replyLimit));
@@ -107,7 +107,7 @@ void Recognition(benchmark::State& state) {
             processorSec += processorSeconds() - startProcessor;
             audioSec += static_cast<double>(samples.size()) / AudioDecoder::sampleRateHz;
             errors += WordErrorRate::errors(said, heard);
-            words += WordErrorRate::wordCount(said);
+            words += WordErrorRate::words(said).size();
         }
     }
     state.SetLabel(engine +
@@ -130,7 +130,7 @@ BENCHMARK(Recognition)
 void Service(benchmark::State& state) {
     const int clients = static_cast<int>(state.range(0));
     static const std::string clip =
-        TestMedia::read(SharedMedia::media().speech(fiveSecondSentence, "five-seconds"));
+        SharedMedia::read(SharedMedia::speech(fiveSecondSentence, "five-seconds"));
     static const std::string body = ServiceHttp::body(clip);
     static ServiceProcess service({"--queue", "16"});
 
@@ -181,7 +181,7 @@ double peakMegabytes(pid_t pid) {
 
 void Memory(benchmark::State& state) {
     const std::string& engine = engines.at(static_cast<std::size_t>(state.range(0)));
-    const std::string body = ServiceHttp::body(TestMedia::read(SharedMedia::sentenceFile(0)));
+    const std::string body = ServiceHttp::body(SharedMedia::read(SharedMedia::sentenceFile(0)));
     // Peak memory once every worker has recognised one recording.
     auto measure = [&](int workers) {
         ServiceProcess service({"--engine", engine, "--workers", std::to_string(workers)});

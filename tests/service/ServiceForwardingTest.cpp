@@ -12,26 +12,14 @@ namespace {
 
 using Stall = TestHttpServer::Stall;
 
-std::string silence() {
-    return ServiceHttp::body(TestMedia::read(SharedMedia::silenceFile()));
-}
-
-// The status `service` answers for silence.
-int statusFor(ServiceProcess& service) {
-    const auto reply = ServiceHttp::post(service.port(), silence());
-    return reply ? reply->status : 0;
-}
-
-std::string forwardTo(const TestHttpServer& upstream) {
-    return upstream.baseUrl().toString().toStdString() + "/base/";
-}
-
-TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndTheAnswersMapToStatuses) {
+TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndEachAnswerMapsToAStatus) {
     TestHttpServer upstream;
-    ServiceProcess service({"--forward", forwardTo(upstream), "--forward-model", "tiny-model"},
-                           {{"WISPEN_FORWARD_API_KEY", "test-key-123"}});
+    const std::string origin = upstream.baseUrl().toString().toStdString();
+    ServiceProcess service(
+        {"--forward", origin + "/base/", "--forward-model", "tiny-model", "--time-limit", "3"},
+        {{"WISPEN_FORWARD_API_KEY", "test-key-123"}});
     upstream.reply({200, R"({"text":"  forwarded words \n"})"});
-    const std::string audio = TestMedia::read(SharedMedia::sentenceFile(5));
+    const std::string audio = SharedMedia::read(SharedMedia::sentenceFile(5));
     const auto reply = ServiceHttp::post(service.port(), ServiceHttp::body(audio));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, R"({"text":"forwarded words"})");
@@ -42,44 +30,35 @@ TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndTheAnswersMapToStatus
     EXPECT_TRUE(
         sent.body.contains("\nrecording.m4a\naudio/mp4\n" + QByteArray::fromStdString(audio)));
     EXPECT_TRUE(sent.body.contains("model\n\n\ntiny-model\n")) << sent.body.left(200).toStdString();
+    EXPECT_TRUE(sent.body.contains("response_format\n\n\njson\n")) << "else the text comes plain";
+    const auto page = httplib::Client("127.0.0.1", service.port()).Get("/privacy");
+    EXPECT_NE(page ? page->body.find(origin) : std::string::npos, std::string::npos);
 
     // Undecodable audio never reaches upstream.
-    const auto refused =
-        ServiceHttp::post(service.port(), ServiceHttp::body(std::string(500, 'x')));
-    EXPECT_EQ(refused ? refused->status : 0, 422);
+    EXPECT_EQ(ServiceHttp::status(service.port(), ServiceHttp::body(std::string(500, 'x'))), 422);
     EXPECT_EQ(upstream.requestCount(), 1);
 
-    const std::tuple<int, QByteArray, int> cases[] = {
-        {429, R"({"error":"slow down"})", 429},
-        {500, "", 503},
-        {400, R"({"error":"bad"})", 502},
-        {200, R"({"transcript":"wrong member"})", 502},
+    // A header line that was once read whole, however long, and an endless reply are
+    // cut off at the size limit as they arrive; a trickling or silent upstream meets
+    // the time limit.
+    const std::pair<TestHttpServer::Reply, int> cases[] = {
+        {{429, R"({"error":"slow down"})"}, 429},
+        {{500, ""}, 503},
+        {{400, R"({"error":"bad"})"}, 502},
+        {{200, R"({"transcript":"wrong member"})"}, 502},
+        {{200, R"({"text":"words"})", {{"X-Padding", QByteArray(2000000, 'a')}}}, 502},
+        {{200, R"({"text":"late"})", {}, {}, Stall::flood}, 502},
+        {{200, R"({"text":"late"})", {}, {}, Stall::trickle}, 503},
+        {{200, R"({"text":"late"})", {}, {}, Stall::silent}, 503},
     };
-    for (const auto& [upstreamStatus, answer, expected] : cases) {
-        upstream.reply({upstreamStatus, answer});
-        EXPECT_EQ(statusFor(service), expected) << upstreamStatus << " " << answer.data();
-    }
-    // A header line that was once read whole, however long.
-    upstream.reply({200, R"({"text":"words"})", {{"X-Padding", QByteArray(2000000, 'a')}}});
-    EXPECT_EQ(statusFor(service), 502);
-    const auto page = httplib::Client("127.0.0.1", service.port()).Get("/privacy");
-    ASSERT_TRUE(page);
-    EXPECT_NE(page->body.find(upstream.baseUrl().toString().toStdString()), std::string::npos);
-}
-
-// A trickling or silent upstream meets the time limit; an endless reply is cut off at
-// the size limit as it arrives; a closed port is unavailable.
-TEST(ServiceForwarding, AStalledEndlessOrClosedUpstreamIsCutOff) {
-    TestHttpServer upstream;
-    ServiceProcess service({"--forward", forwardTo(upstream), "--time-limit", "3"});
-    const std::pair<Stall, int> cases[] = {
-        {Stall::flood, 502}, {Stall::trickle, 503}, {Stall::silent, 503}};
-    for (const auto& [stall, status] : cases) {
-        upstream.reply({200, R"({"text":"late"})", {}, {}, stall});
-        EXPECT_EQ(statusFor(service), status) << int(stall);
+    const std::string silence = ServiceHttp::body(SharedMedia::read(SharedMedia::silenceFile()));
+    for (const auto& [answer, status] : cases) {
+        upstream.reply(answer);
+        EXPECT_EQ(ServiceHttp::status(service.port(), silence), status)
+            << answer.status << " " << int(answer.stall);
     }
     upstream.stop();
-    EXPECT_EQ(statusFor(service), 503);
+    EXPECT_EQ(ServiceHttp::status(service.port(), silence), 503) << "a closed port";
 }
 
 } // namespace

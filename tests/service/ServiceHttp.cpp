@@ -11,12 +11,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-std::string ServiceHttp::base64(const std::string& bytes) {
-    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64().toStdString();
-}
-
 std::string ServiceHttp::body(const std::string& audio, bool escapeSlashes) {
-    const std::string plain = R"({"audio":")" + base64(audio) + R"(","mimeType":"audio/mp4"})";
+    const std::string plain = R"({"audio":")" +
+                              QByteArray::fromStdString(audio).toBase64().toStdString() +
+                              R"(","mimeType":"audio/mp4"})";
     return escapeSlashes ? QByteArray::fromStdString(plain).replace("/", "\\/").toStdString()
                          : plain;
 }
@@ -26,6 +24,11 @@ httplib::Result ServiceHttp::post(int port, const std::string& body,
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(std::chrono::seconds(120));
     return client.Post("/api/transcribe", headers, body, "application/json");
+}
+
+int ServiceHttp::status(int port, const std::string& body) {
+    const auto reply = post(port, body);
+    return reply ? reply->status : 0;
 }
 
 int ServiceHttp::health(int port, const char* member) {
@@ -38,15 +41,11 @@ int ServiceHttp::health(int port, const char* member) {
         .toInt(-1);
 }
 
-ServiceHttp::RawConnection::RawConnection(int port, const char* from) {
-    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in source{};
-    source.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &source.sin_addr);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+ServiceHttp::RawConnection::RawConnection(int port, const std::string& from)
+    : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in source{AF_INET, 0, {}, {}};
+    inet_pton(AF_INET, from.c_str(), &source.sin_addr);
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
         connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("cannot connect to the service");
@@ -58,13 +57,9 @@ ServiceHttp::RawConnection::~RawConnection() {
 }
 
 bool ServiceHttp::RawConnection::send(const std::string& bytes) {
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t count = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (count <= 0)
-            return false;
-        sent += static_cast<std::size_t>(count);
-    }
-    return true;
+    // A blocking send returns once every byte is on its way, or the peer has closed.
+    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
 }
 
 ServiceHttp::RawConnection::Received
@@ -73,14 +68,10 @@ ServiceHttp::RawConnection::receive(std::chrono::seconds limit) {
     setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     Received received;
     char buffer[4096];
-    for (ssize_t count; (count = recv(m_fd, buffer, sizeof buffer, 0)) != 0;) {
-        if (count < 0) {
-            received.closed = errno != EAGAIN && errno != EWOULDBLOCK;
-            return received;
-        }
+    ssize_t count = 0;
+    while ((count = recv(m_fd, buffer, sizeof buffer, 0)) > 0)
         received.text.append(buffer, static_cast<std::size_t>(count));
-    }
-    received.closed = true;
+    received.closed = count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
     return received;
 }
 

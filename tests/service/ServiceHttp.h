@@ -13,10 +13,11 @@ namespace ServiceHttp {
 // application's JSON writer may do.
 std::string body(const std::string& audio, bool escapeSlashes = false);
 
-std::string base64(const std::string& bytes);
-
 // POST /api/transcribe to the service on `port`, waiting up to two minutes for the reply.
 httplib::Result post(int port, const std::string& body, const httplib::Headers& headers = {});
+
+// The status of POST /api/transcribe with `body`, or 0 when there is no reply.
+int status(int port, const std::string& body);
 
 // A whole-number member of the /healthz reply, or -1 when there is none.
 int health(int port, const char* member);
@@ -25,7 +26,7 @@ int health(int port, const char* member);
 // be several clients; throws std::runtime_error on failure.
 class RawConnection {
 public:
-    explicit RawConnection(int port, const char* from = "127.0.0.1");
+    explicit RawConnection(int port, const std::string& from = "127.0.0.1");
     ~RawConnection();
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;

@@ -6,7 +6,7 @@
 
 #include <atomic>
 #include <csignal>
-#include <fcntl.h>
+#include <fstream>
 #include <regex>
 #include <spawn.h>
 #include <stdexcept>
@@ -20,44 +20,32 @@ namespace {
 constexpr std::chrono::seconds startLimit{60};
 constexpr std::chrono::seconds stopLimit{15};
 
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (auto& text : texts)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-// Starts the service with `arguments`, printing into two new files whose paths it
-// returns; the entries of `environment` take precedence over the test's own.
-pid_t spawn(std::vector<std::string> arguments,
-            const std::map<std::string, std::string>& environment, std::string& outPath,
-            std::string& errPath, const std::string& workingDirectory = {}) {
+// Starts the service with `arguments` through a shell that moves to
+// `workingDirectory` and sends what it prints to `base`.out and `base`.err; the
+// entries of `environment` take precedence over the test's own.
+pid_t spawn(const std::vector<std::string>& arguments, std::string& base,
+            const std::map<std::string, std::string>& environment = {},
+            const std::string& workingDirectory = {}) {
     static std::atomic<int> started = 0;
-    const std::string base = SharedMedia::media().folder() + "/service" + std::to_string(started++);
-    outPath = base + ".out";
-    errPath = base + ".err";
-    arguments.insert(arguments.begin(), WISPEN_SERVICE_BINARY);
-    std::vector<std::string> variables;
+    base = SharedMedia::folder() + "/service" + std::to_string(started++);
+    // There before the shell runs, so the output can be read at once.
+    for (const char* ending : {".out", ".err"})
+        std::ofstream{base + ending};
+    std::vector<std::string> line{
+        "/bin/sh", "-c",
+        (workingDirectory.empty() ? "" : "cd " + workingDirectory + " && ") + "exec env \"$@\" >" +
+            base + ".out 2>" + base + ".err",
+        "sh"};
     for (const auto& [name, value] : environment)
-        variables.push_back(name + "=" + value);
-    for (char** entry = environ; *entry; ++entry)
-        variables.emplace_back(*entry);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const auto& [descriptor, path] :
-         {std::pair{STDOUT_FILENO, outPath}, {STDERR_FILENO, errPath}})
-        posix_spawn_file_actions_addopen(&actions, descriptor, path.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!workingDirectory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+        line.push_back(name + "=" + value);
+    line.push_back(WISPEN_SERVICE_BINARY);
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : line)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    auto argv = pointers(arguments);
-    auto envp = pointers(variables);
-    const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0)
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         throw std::runtime_error(std::string("cannot start ") + WISPEN_SERVICE_BINARY);
     return pid;
 }
@@ -80,7 +68,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments,
                                const std::string& workingDirectory) {
     std::vector<std::string> all{"--host", "127.0.0.1", "--port", "0"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    m_pid = spawn(all, environment, m_outPath, m_errPath, workingDirectory);
+    m_pid = spawn(all, m_base, environment, workingDirectory);
 
     // The start-up line names the port the system picked.
     static const std::regex line(R"(listening on http://127\.0\.0\.1:([0-9]+)/)");
@@ -100,11 +88,11 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments,
 }
 
 std::string ServiceProcess::output() const {
-    return TestMedia::read(m_outPath);
+    return SharedMedia::read(m_base + ".out");
 }
 
 std::string ServiceProcess::errors() const {
-    return TestMedia::read(m_errPath);
+    return SharedMedia::read(m_base + ".err");
 }
 
 int ServiceProcess::stop() {
@@ -114,9 +102,9 @@ int ServiceProcess::stop() {
     return exitCodeOf(std::exchange(m_pid, -1));
 }
 
-ServiceProcess::Finished ServiceProcess::run(const std::vector<std::string>& arguments) {
-    std::string outPath;
-    std::string errPath;
-    const int exitCode = exitCodeOf(spawn(arguments, {}, outPath, errPath));
-    return {exitCode, TestMedia::read(outPath), TestMedia::read(errPath)};
+std::tuple<int, std::string, std::string>
+ServiceProcess::run(const std::vector<std::string>& arguments) {
+    std::string base;
+    const int exitCode = exitCodeOf(spawn(arguments, base));
+    return {exitCode, SharedMedia::read(base + ".out"), SharedMedia::read(base + ".err")};
 }

@@ -5,17 +5,16 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 // Checks `condition` often until it holds or `limit` passes; whether it holds.
 // Tests wait for events with this, never with a fixed sleep.
 template <typename Condition> bool pollUntil(std::chrono::milliseconds limit, Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
+    for (const auto end = std::chrono::steady_clock::now() + limit; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (std::chrono::steady_clock::now() >= end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
 }
 
@@ -44,17 +43,12 @@ public:
     // Sends SIGTERM and waits; the exit status, or -1 when it had to be killed.
     int stop();
 
-    struct Finished {
-        int exitCode = -1;
-        std::string out;
-        std::string err;
-    };
-    // Runs the service to its end with `arguments`, for option checks.
-    static Finished run(const std::vector<std::string>& arguments);
+    // Runs the service to its end with `arguments`, for option checks: its exit code,
+    // and what it printed on standard output and on standard error.
+    static std::tuple<int, std::string, std::string> run(const std::vector<std::string>& arguments);
 
 private:
     pid_t m_pid = -1;
     int m_port = 0;
-    std::string m_outPath;
-    std::string m_errPath;
+    std::string m_base;
 };

@@ -26,7 +26,7 @@ void expectErrorRate(int port, const Recordings& filesAndWords, double bound) {
     std::vector<std::future<httplib::Result>> replies;
     for (const auto& [file, words] : filesAndWords) {
         replies.push_back(std::async(std::launch::async, [port, file = file] {
-            return ServiceHttp::post(port, ServiceHttp::body(TestMedia::read(file)));
+            return ServiceHttp::post(port, ServiceHttp::body(SharedMedia::read(file)));
         }));
     }
     std::size_t errors = 0;
@@ -42,7 +42,7 @@ void expectErrorRate(int port, const Recordings& filesAndWords, double bound) {
                 .toString("(no reply)")
                 .toStdString();
         errors += WordErrorRate::errors(said, heard);
-        words += WordErrorRate::wordCount(said);
+        words += WordErrorRate::words(said).size();
         details += "said \"" + said + "\", heard \"" + heard + "\"\n";
     }
     EXPECT_LE(static_cast<double>(errors), bound * static_cast<double>(words)) << details;
@@ -67,20 +67,20 @@ TEST(ServiceRecognition, SpeechIsRecognisedWithinTheBoundAndNoiseGivesNoWords) {
     for (const auto& sentence : SharedMedia::minuteOfSentences())
         minute += sentence + " ";
     files.emplace_back(SharedMedia::minuteFile(), minute);
-    for (const auto& reference : TestMedia::testDataRecordings())
-        files.emplace_back(SharedMedia::media().encodeWav(
-                               reference.wavPath, "recorded" + std::to_string(files.size())),
-                           reference.transcript);
+    for (const auto& reference : SharedMedia::testDataRecordings())
+        files.emplace_back(
+            SharedMedia::encodeWav(reference.wavPath, "recorded" + std::to_string(files.size())),
+            reference.transcript);
     ASSERT_GE(files.size(), 17u);
     expectErrorRate(service.port(), files, moonshine ? 0.12 : 0.35);
-    expectErrorRate(service.port(),
-                    {{SharedMedia::silenceFile(), ""},
-                     {SharedMedia::media().testSound("pink-noise", 3, "pink"), ""}},
-                    0.0);
+    expectErrorRate(
+        service.port(),
+        {{SharedMedia::silenceFile(), ""}, {SharedMedia::testSound("pink-noise", 3, "pink"), ""}},
+        0.0);
 }
 
 TEST(ServiceRecognition, PocketsphinxServesWhenMoonshineIsNotInstalled) {
-    ServiceProcess service({"--moonshine-dir", SharedMedia::media().folder()});
+    ServiceProcess service({"--moonshine-dir", SharedMedia::folder()});
     const auto health = httplib::Client("127.0.0.1", service.port()).Get("/healthz");
     ASSERT_TRUE(health);
     EXPECT_NE(health->body.find("\"engine\":\"pocketsphinx\""), std::string::npos) << health->body;

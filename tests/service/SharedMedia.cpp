@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -23,55 +23,50 @@ void runTool(const std::string& command) {
         throw std::runtime_error(command + " failed");
 }
 
-std::string randomText(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string text(size, '\0');
-    for (char& c : text)
-        c = static_cast<char>(generator());
-    return text;
-}
-
 } // namespace
 
-TestMedia::TestMedia() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "wispen-service-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot make a temporary folder");
-    m_folder = pattern;
+const std::string& SharedMedia::folder() {
+    static const struct Folder {
+        std::string path = (std::filesystem::temp_directory_path() / "wispen-service-XXXXXX");
+        Folder() {
+            if (!mkdtemp(path.data()))
+                throw std::runtime_error("cannot make a temporary folder");
+        }
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } made;
+    return made.path;
 }
 
-TestMedia::~TestMedia() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_folder, ignored);
-}
-
-std::string TestMedia::speech(const std::string& sentence, const std::string& name) {
-    const std::string wav = m_folder + "/" + name + ".wav";
+std::string SharedMedia::speech(const std::string& sentence, const std::string& name) {
+    const std::string wav = folder() + "/" + name + ".wav";
     runTool("espeak-ng -m -v en-us+f5 -s 160 -w " + wav + " '" + sentence + "'");
     return encodeWav(wav, name);
 }
 
-std::string TestMedia::encodeWav(const std::string& wavPath, const std::string& name,
-                                 bool indexFirst) {
+std::string SharedMedia::encodeWav(const std::string& wavPath, const std::string& name,
+                                   bool indexFirst) {
     return launch("filesrc location=" + wavPath + " ! wavparse" + encoder +
                       (indexFirst ? " faststart=true" : ""),
                   name);
 }
 
-std::string TestMedia::testSound(const std::string& wave, double seconds, const std::string& name) {
+std::string SharedMedia::testSound(const std::string& wave, double seconds,
+                                   const std::string& name) {
     return launch("audiotestsrc volume=0.3 wave=" + wave + " num-buffers=" +
                       std::to_string(int(seconds * 10)) + " samplesperbuffer=2400" + encoder,
                   name);
 }
 
-std::string TestMedia::launch(const std::string& pipeline, const std::string& name) {
-    const std::string target = m_folder + "/" + name + ".m4a";
+std::string SharedMedia::launch(const std::string& pipeline, const std::string& name) {
+    const std::string target = folder() + "/" + name + ".m4a";
     runTool("gst-launch-1.0 -q " + pipeline + " ! filesink location=" + target);
     return target;
 }
 
-std::vector<TestMedia::Reference> TestMedia::testDataRecordings() {
+std::vector<SharedMedia::Reference> SharedMedia::testDataRecordings() {
     // Each folder's transcription file has lines "<s> words </s> (file-id)".
     static const std::regex line(R"(<s>\s*(.*?)\s*</s>\s*\(([^)]+)\))");
     std::vector<Reference> references;
@@ -86,13 +81,11 @@ std::vector<TestMedia::Reference> TestMedia::testDataRecordings() {
     return references;
 }
 
-std::string TestMedia::read(const std::string& path) {
+std::string SharedMedia::read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 const std::vector<std::string>& SharedMedia::sentences() {
@@ -107,36 +100,29 @@ const std::vector<std::string>& SharedMedia::sentences() {
     return list;
 }
 
-TestMedia& SharedMedia::media() {
-    static TestMedia shared;
-    return shared;
-}
-
 std::string SharedMedia::sentenceFile(std::size_t index) {
     std::lock_guard lock(guard);
     static std::map<std::size_t, std::string> made;
     if (!made.contains(index))
-        made[index] = media().speech(sentences().at(index), "sentence" + std::to_string(index));
+        made[index] = speech(sentences().at(index), "sentence" + std::to_string(index));
     return made[index];
 }
 
 std::string SharedMedia::grammarFile() {
-    std::lock_guard lock(guard);
-    static std::string path;
-    if (path.empty()) {
-        path = media().folder() + "/sentences.gram";
-        std::ofstream out(path);
+    static const std::string path = [] {
+        const std::string file = folder() + "/sentences.gram";
+        std::ofstream out(file);
         out << "#JSGF V1.0;\ngrammar sentences;\npublic <sentence> = ";
         for (std::size_t i = 0; i < sentences().size(); ++i)
             out << (i ? " | " : "") << sentences()[i];
         out << ";\n";
-    }
+        return file;
+    }();
     return path;
 }
 
 std::string SharedMedia::silenceFile() {
-    std::lock_guard lock(guard);
-    static const std::string path = media().testSound("silence", 2.0, "silence");
+    static const std::string path = testSound("silence", 2.0, "silence");
     return path;
 }
 
@@ -159,32 +145,11 @@ const std::vector<std::string>& SharedMedia::minuteOfSentences() {
 }
 
 std::string SharedMedia::minuteFile() {
-    std::lock_guard lock(guard);
     static const std::string path = [] {
         std::string markup = "<speak>";
         for (const auto& sentence : minuteOfSentences())
             markup += sentence + "<break time=\"600ms\"/>";
-        return media().speech(markup + "</speak>", "minute");
+        return speech(markup + "</speak>", "minute");
     }();
     return path;
-}
-
-std::vector<SharedMedia::Malformed> SharedMedia::malformed() {
-    const std::string speech = TestMedia::read(sentenceFile(0));
-    std::string boxed = randomText(20000, 2);
-    boxed.replace(0, 12,
-                  std::string("\0\0\0\x14"
-                              "ftypmp42",
-                              12));
-    const std::string video =
-        media().launch("videotestsrc num-buffers=10 ! video/x-raw,width=64,height=64 ! videoconvert"
-                       " ! avenc_mpeg4 ! mp4mux",
-                       "video-only");
-    return {
-        {"random bytes", randomText(20000, 1)},
-        {"random bytes behind a file-type box", boxed},
-        {"a file cut in half", speech.substr(0, speech.size() / 2)},
-        {"a video without sound", TestMedia::read(video)},
-        {"no bytes at all", std::string()},
-    };
 }

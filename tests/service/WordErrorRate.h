@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -27,8 +28,7 @@ inline std::size_t errors(const std::string& reference, const std::string& hypot
     const auto said = words(reference);
     const auto heard = words(hypothesis);
     std::vector<std::size_t> row(heard.size() + 1);
-    for (std::size_t j = 0; j <= heard.size(); ++j)
-        row[j] = j;
+    std::iota(row.begin(), row.end(), 0);
     for (std::size_t i = 1; i <= said.size(); ++i) {
         std::size_t diagonal = std::exchange(row[0], i);
         for (std::size_t j = 1; j <= heard.size(); ++j)
@@ -36,10 +36,6 @@ inline std::size_t errors(const std::string& reference, const std::string& hypot
                                                        diagonal + (said[i - 1] != heard[j - 1])}));
     }
     return row[heard.size()];
-}
-
-inline std::size_t wordCount(const std::string& text) {
-    return words(text).size();
 }
 
 } // namespace WordErrorRate
