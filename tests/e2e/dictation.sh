@@ -14,23 +14,16 @@
 set -euo pipefail
 wispen=$1 service=$2 qt_fields=$3 gtk_fields=$4 read_field=$5 grabber=$6 rounds=${7:-1}
 work=$(mktemp -d) pids=() wispen_pid=""
-trap 'kill "${pids[@]}" $wispen_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill "${pids[@]}" $wispen_pid 2>/dev/null || true; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# Polls a command for up to $1 seconds.
-within() {
-    local end=$((SECONDS + $1)); shift
-    until "$@" >/dev/null 2>&1; do [ $SECONDS -lt $end ] || return 1; sleep 0.1; done
-}
+# shellcheck source-path=SCRIPTDIR/../harness source=helpers.sh
+. "$(dirname "$0")/../harness/helpers.sh"
 
 url=http://127.0.0.1:$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$service" --host 127.0.0.1 --port "${url##*:}" --workers 1 >"$work/service.log" 2>&1 & pids+=($!)
 
-# The fields: name, program, field aimed at. DICTATION_TARGETS and DICTATION_MODES
-# choose fewer.
-read -r -a targets <<<"${DICTATION_TARGETS:-qt gtk3 gtk4}"
-read -r -a modes <<<"${DICTATION_MODES:-hold toggle}"
+# The fields: name, program, field aimed at.
+targets=(qt gtk3 gtk4)
 declare -A program=([qt]="$qt_fields" [gtk3]="/usr/bin/python3 $gtk_fields 3"
                     [gtk4]="/usr/bin/python3 $gtk_fields 4")
 declare -A field=([qt]=line [gtk3]=area [gtk4]=line)
@@ -58,7 +51,7 @@ start_wispen() {
     HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
         "$wispen" --service-url "$url" >"$work/wispen.log" 2>&1 &
     wispen_pid=$!
-    within 20 tray_icon_shown || fail "the tray icon did not appear"
+    within 20 tray_icon || fail "the tray icon did not appear"
 }
 
 # A client records from the microphone (the virtual microphone's own module always does).
@@ -121,13 +114,6 @@ dictate_into() {
     [ "$found" -ge 5 ] || { said "only $found of ${#expected[@]} words arrived in order: \"$added\""; return 1; }
 }
 
-# Our tray icon's window: the one of our windows no larger than an icon.
-tray_icon() {
-    xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ { for (i = 1; i <= NF; i++)
-        if ($i ~ /^[0-9]+x[0-9]+[+]/) { split($i, s, /[x+]/); if (s[1] <= 64) { print $1; exit } } }'
-}
-tray_icon_shown() { [ -n "$(tray_icon)" ]; }
-
 # The detail line the panel shows, read through AT-SPI after a click on the tray
 # icon opened the panel; a second click closes it again.
 tray_detail() {
@@ -139,7 +125,7 @@ tray_detail() {
 }
 
 failures=0
-for mode in "${modes[@]}"; do
+for mode in hold toggle; do
     start_wispen "$([ $mode = hold ] && echo true || echo false)"
     for target in "${targets[@]}"; do
         landed=0

@@ -25,14 +25,13 @@ atom = ctypes.c_void_p(x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S0", 0))
 sys.exit(0 if x.XGetSelectionOwner(d, atom) else 1)'
 }
 
+# shellcheck source-path=SCRIPTDIR source=helpers.sh
+. "$(dirname "$0")/helpers.sh"
+
 # Polls a command until it succeeds or the deadline passes.
 wait_for() {
     local what=$1; shift
-    local end=$((SECONDS + deadline_s))
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $end ] || { echo "desktop: $what did not answer within ${deadline_s}s" >&2; return 1; }
-        sleep 0.05
-    done
+    within "$deadline_s" "$@" || { echo "desktop: $what did not answer within ${deadline_s}s" >&2; return 1; }
 }
 
 # Starts a command in a session of its own so that stop can end it with every

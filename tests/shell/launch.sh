@@ -7,26 +7,17 @@ set -euo pipefail
 wispen=$1
 work=$(mktemp -d)
 app=""
-cleanup() {
-    [ -z "$app" ] || kill -KILL "$app" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-within() {
-    local end=$((SECONDS + $1)); shift
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.1
-    done
-}
+trap '[ -z "$app" ] || kill -KILL "$app" 2>/dev/null || true; rm -rf "$work"' EXIT
+# shellcheck source-path=SCRIPTDIR/../harness source=helpers.sh
+. "$(dirname "$0")/../harness/helpers.sh"
 service_of() { pgrep -P "$app" -x wispen-service; }
 # Gone: no such process, or only its exit status is left for a parent to collect.
 gone() { ! ps -o stat= -p "$1" | grep -qv Z; }
-owner() {
-    dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+# The process that owns the application's bus name is the first copy.
+claimed() {
+    [ "$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.GetConnectionUnixProcessID string:org.wispenrezuraz.WispenRezuraz |
-        awk '{print $2}'
+        awk '{print $2}')" = "$app" ]
 }
 dictate() {
     xdotool keydown ctrl+alt+space
@@ -41,23 +32,15 @@ mkdir -p "$XDG_CONFIG_HOME/wispen-rezuraz"
 echo '{"hasOpened": true}' >"$XDG_CONFIG_HOME/wispen-rezuraz/settings.json"
 "$wispen" >"$work/first.log" 2>&1 &
 app=$!
-claimed() { [ "$(owner 2>/dev/null)" = "$app" ]; }
 within 20 claimed || fail "the first copy did not claim its name"
 service_of && fail "the service started before a dictation needed it"
 
-second=0
-timeout 10 "$wispen" >"$work/second.log" 2>&1 || second=$?
-[ "$second" -eq 0 ] || fail "a second launch exited with $second"
+timeout 10 "$wispen" >"$work/second.log" 2>&1 || fail "a second launch exited with $?"
 [ ! -s "$work/second.log" ] || fail "a second launch printed: $(cat "$work/second.log")"
-kill -0 "$app" || fail "the first copy did not survive a second launch"
-claimed || fail "the first copy lost its name"
+claimed || fail "the first copy did not survive a second launch with its name"
 
 # The first copy opened its panel against the tray icon: touching it, and with the
 # icon's centre above or below it.
-tray_icon() {
-    xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ { for (i = 1; i <= NF; i++)
-        if ($i ~ /^[0-9]+x[0-9]+[+]/) { split($i, s, /[x+]/); if (s[1] <= 64) { print $1; exit } } }'
-}
 panel() {
     for w in $(xdotool search --onlyvisible --name '^Wispen Rezuraz$'); do
         xwininfo -id "$w" | grep -q 'Width: 316$' && { echo "$w"; return 0; }
@@ -73,8 +56,7 @@ centre=$((ix + iw / 2))
 { [ "$centre" -ge "$px" ] && [ "$centre" -le $((px + pw)) ]; } || fail "panel at x $px..$((px + pw)), icon centre at $centre"
 { [ $((py + ph)) -eq "$iy" ] || [ "$py" -eq $((iy + ih)) ]; } || fail "panel at y $py..$((py + ph)), icon at $iy..$((iy + ih))"
 xdotool key Escape
-panel_gone() { ! panel; }
-within 10 panel_gone || fail "Escape did not close the panel"
+within 10 eval '! panel' || fail "Escape did not close the panel"
 
 dictate || fail "the bundled service did not start for a dictation"
 first_service=$(service_of)
