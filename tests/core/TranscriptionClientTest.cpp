@@ -50,7 +50,7 @@ struct Completions {
 // Points the client at a test server.
 class TranscriptionClientTest : public testing::Test {
 protected:
-    void SetUp() override { useService(server.port()); }
+    void SetUp() override { useService(server.baseUrl().port()); }
     static void useService(quint16 port) {
         ServiceAddress::configure(QStringLiteral("http://127.0.0.1:%1").arg(port));
     }
@@ -65,7 +65,7 @@ protected:
 
     // Starts a call the server stalls by trickling, and waits until it is stalling.
     std::shared_ptr<PendingTranscription> stalledCall(TranscriptionClient& by, Completions& done) {
-        server.reply({200, R"({"text":"never"})", {}, {}, Stall::trickle});
+        server.reply({200, R"({"text":"never"})", {}, Stall::trickle});
         auto call = by.transcribe("recording", done.callback());
         EXPECT_TRUE(waitUntil([&] { return server.stalling() == 1; }));
         return call;
@@ -115,8 +115,9 @@ TEST_F(TranscriptionClientTest, RepliesAreReadByTheContractWithinTheLimits) {
          60000,
          {429, QByteArray(TranscriptionContract::maximumReplyBytes, 'x')},
          "Wispen is busy. Try again in a moment."},
-        {300, 60000, {200, "", {}, {}, Stall::silent}, service + "stopped sending data."},
-        {1000, 2500, {200, "", {}, {}, Stall::trickle}, service + "took too long to answer."}};
+        {300, 60000, {200, "", {}, Stall::silent}, service + "stopped sending data."},
+        {1000, 2500, {200, "", {}, Stall::trickle}, service + "took too long to answer."},
+    };
     for (const auto& row : rows) {
         server.reply(row.reply);
         client.setTimeouts(row.idleMs, row.totalMs);

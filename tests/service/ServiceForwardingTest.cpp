@@ -47,9 +47,9 @@ TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndEachAnswerMapsToAStat
         {{400, R"({"error":"bad"})"}, 502},
         {{200, R"({"transcript":"wrong member"})"}, 502},
         {{200, R"({"text":"words"})", {{"X-Padding", QByteArray(2000000, 'a')}}}, 502},
-        {{200, R"({"text":"late"})", {}, {}, Stall::flood}, 502},
-        {{200, R"({"text":"late"})", {}, {}, Stall::trickle}, 503},
-        {{200, R"({"text":"late"})", {}, {}, Stall::silent}, 503},
+        {{200, R"({"text":"late"})", {}, Stall::flood}, 502},
+        {{200, R"({"text":"late"})", {}, Stall::trickle}, 503},
+        {{200, R"({"text":"late"})", {}, Stall::silent}, 503},
     };
     const std::string silence = ServiceHttp::body(SharedMedia::read(SharedMedia::silenceFile()));
     for (const auto& [answer, status] : cases) {

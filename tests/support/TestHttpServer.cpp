@@ -5,23 +5,17 @@
 #include <csignal>
 #include <stdexcept>
 
-QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
-    for (const auto& [key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
 TestHttpServer::TestHttpServer()
     : m_server(std::make_unique<httplib::Server>()) {
     std::signal(SIGPIPE, SIG_IGN);
     m_server->set_keep_alive_max_count(1);
 
+    static constexpr const char* contentType = "application/json; charset=utf-8";
     const auto serve = [this](const httplib::Request& in, httplib::Response& out) {
         const auto bytes = [](const std::string& text) { return QByteArray::fromStdString(text); };
         Request request{bytes(in.method), bytes(in.path), {}, bytes(in.body)};
         for (const auto& [name, value] : in.headers)
-            request.headers.append({bytes(name), bytes(value)});
+            request.headers.insert(bytes(name).toLower(), bytes(value));
         for (const auto& [name, part] : in.files)
             request.body += bytes(name + '\n' + part.filename + '\n' + part.content_type + '\n' +
                                   part.content + '\n');
@@ -35,7 +29,7 @@ TestHttpServer::TestHttpServer()
         for (const auto& [name, value] : reply.headers)
             out.set_header(name.toStdString(), value.toStdString());
         if (reply.stall == Stall::none)
-            return out.set_content(reply.body.toStdString(), reply.contentType.constData());
+            return out.set_content(reply.body.toStdString(), contentType);
         ++m_stalling;
         const std::size_t blanks =
             reply.stall == Stall::flood ? 65536 : reply.stall == Stall::trickle;
@@ -48,8 +42,7 @@ TestHttpServer::TestHttpServer()
             ++m_clientsGone;
             return false;
         };
-        out.set_chunked_content_provider(reply.contentType.toStdString(), provide,
-                                         [this](bool) { --m_stalling; });
+        out.set_chunked_content_provider(contentType, provide, [this](bool) { --m_stalling; });
     };
     m_server->Get(".*", serve);
     m_server->Post(".*", serve);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QUrl>
 
@@ -28,10 +29,9 @@ class Server;
 // gone away (clientsGone()). Every connection is closed after
 // its reply, so stopping never waits for idle keep-alive clients.
 //
-// Replies are sent uncompressed as long as their content type is not exactly one
-// the server would compress (the default, "application/json; charset=utf-8", is
-// not). Constructing the server ignores SIGPIPE for the process, as writes to a
-// client that went away must fail instead of ending the test.
+// Replies are sent uncompressed, as "application/json; charset=utf-8" (a type the
+// server never compresses). Constructing the server ignores SIGPIPE for the process,
+// as writes to a client that went away must fail instead of ending the test.
 //
 //     TestHttpServer server;
 //     server.reply({200, R"({"text":"hello"})"});
@@ -47,20 +47,19 @@ public:
     struct Request {
         QByteArray method;
         QByteArray path;
-        QList<QPair<QByteArray, QByteArray>> headers;
+        QMap<QByteArray, QByteArray> headers; // by lower-case name
         // A multipart form's parts each as its name, file name, type and content,
         // followed by a line feed.
         QByteArray body;
 
-        // The value of the first header of that name (any case), empty when absent.
-        QByteArray header(const QByteArray& name) const;
+        // The value of the header of that name (any case), empty when absent.
+        QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
     };
 
     struct Reply {
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers = {};
-        QByteArray contentType = "application/json; charset=utf-8";
         Stall stall = Stall::none;
     };
 
@@ -71,7 +70,6 @@ public:
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    int port() const { return m_port; }
     // "http://127.0.0.1:<port>"
     QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
