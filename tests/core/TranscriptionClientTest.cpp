@@ -50,10 +50,7 @@ struct Completions {
 // Points the client at a test server.
 class TranscriptionClientTest : public testing::Test {
 protected:
-    void SetUp() override { useService(server.baseUrl().port()); }
-    static void useService(quint16 port) {
-        ServiceAddress::configure(QStringLiteral("http://127.0.0.1:%1").arg(port));
-    }
+    void SetUp() override { ServiceAddress::configure(server.baseUrl().toString()); }
 
     // Transcribes and waits for the completion.
     QString transcribe(const QByteArray& audio = "recording") {
@@ -93,7 +90,7 @@ TEST_F(TranscriptionClientTest, SendsTheContractsRequestAndDeliversTheTranscript
     EXPECT_EQ(done.text(), QLatin1String("hello world"));
     EXPECT_EQ(next.text(), QLatin1String("hello world"));
 
-    ASSERT_EQ(server.requestCount(), 2);
+    ASSERT_EQ(server.requests().size(), 2u);
     const auto request = server.requests()[0];
     EXPECT_EQ(request.method + ' ' + request.path, "POST /api/transcribe");
     EXPECT_EQ(request.header("Content-Type"), "application/json");
@@ -162,7 +159,7 @@ TEST_F(TranscriptionClientTest, RefusedCutGarbledOrOversizedReplies) {
     for (const auto& [answer, expected] : rows) {
         QTcpServer raw;
         ASSERT_TRUE(raw.listen(QHostAddress::LocalHost));
-        useService(raw.serverPort());
+        ServiceAddress::configure(QStringLiteral("http://127.0.0.1:%1").arg(raw.serverPort()));
         if (answer.isEmpty())
             raw.close();
         QObject::connect(&raw, &QTcpServer::newConnection, [&raw, answer] {
@@ -181,7 +178,7 @@ TEST_F(TranscriptionClientTest, RefusedCutGarbledOrOversizedReplies) {
 // aborted and later ones refused, never inside the call itself.
 TEST_F(TranscriptionClientTest, EmptyAudioAndInvalidatedClientsFailWithoutSending) {
     EXPECT_EQ(transcribe({}), QLatin1String("(empty audio)"));
-    EXPECT_EQ(server.requestCount(), 0);
+    EXPECT_EQ(server.requests().size(), 0u);
     Completions done;
     stalledCall(client, done);
     client.invalidate();
@@ -190,5 +187,5 @@ TEST_F(TranscriptionClientTest, EmptyAudioAndInvalidatedClientsFailWithoutSendin
     EXPECT_EQ(done.text(), transport(QNetworkReply::OperationCanceledError));
     EXPECT_TRUE(waitUntil([&] { return server.clientsGone() == 1; }));
     EXPECT_EQ(transcribe(), transport(QNetworkReply::OperationCanceledError));
-    EXPECT_EQ(server.requestCount(), 1);
+    EXPECT_EQ(server.requests().size(), 1u);
 }

@@ -23,7 +23,7 @@ TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndEachAnswerMapsToAStat
     const auto reply = ServiceHttp::post(service.port(), ServiceHttp::body(audio));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, R"({"text":"forwarded words"})");
-    ASSERT_EQ(upstream.requestCount(), 1);
+    ASSERT_EQ(upstream.requests().size(), 1u);
     const auto sent = upstream.requests()[0];
     EXPECT_EQ(sent.path, "/base/v1/audio/transcriptions");
     EXPECT_EQ(sent.header("Authorization"), "Bearer test-key-123");
@@ -36,7 +36,7 @@ TEST(ServiceForwarding, TheRecordingGoesUpstreamAsItCameAndEachAnswerMapsToAStat
 
     // Undecodable audio never reaches upstream.
     EXPECT_EQ(ServiceHttp::status(service.port(), ServiceHttp::body(std::string(500, 'x'))), 422);
-    EXPECT_EQ(upstream.requestCount(), 1);
+    EXPECT_EQ(upstream.requests().size(), 1u);
 
     // A header line that was once read whole, however long, and an endless reply are
     // cut off at the size limit as they arrive; a trickling or silent upstream meets

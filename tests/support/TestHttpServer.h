@@ -36,7 +36,7 @@ class Server;
 //     TestHttpServer server;
 //     server.reply({200, R"({"text":"hello"})"});
 //     ... point the client at server.baseUrl() ...
-//     ASSERT_TRUE(waitUntil([&] { return server.requestCount() == 1; }));
+//     ASSERT_TRUE(waitUntil([&] { return server.requests().size() == 1; }));
 //     EXPECT_EQ(server.requests()[0].header("X-Request-ID").size(), 36);
 class TestHttpServer {
 public:
@@ -77,7 +77,6 @@ public:
     void reply(const Reply& reply);
 
     // Requests whose headers and body arrived, in order of arrival.
-    int requestCount() const { return int(requests().size()); }
     std::vector<Request> requests() const;
 
     // Stalled replies that have not ended yet.
