@@ -15,7 +15,7 @@ namespace {
 
 TEST(ServiceClient, AServiceWithoutItsModelReadsAsUnavailableAndEndsCleanly) {
     ServiceProcess withoutModel({"--model", "/nonexistent/model"});
-    ServiceAddress::configure(QString::fromStdString(withoutModel.baseUrl()));
+    ServiceAddress::configure(QStringLiteral("http://127.0.0.1:%1").arg(withoutModel.port()));
     TranscriptionClient client;
     std::optional<TranscriptionOutcome> outcome;
     client.transcribe(QByteArray::fromStdString(SharedMedia::read(SharedMedia::silenceFile())),

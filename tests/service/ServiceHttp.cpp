@@ -11,12 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-std::string ServiceHttp::body(const std::string& audio, bool escapeSlashes) {
-    const std::string plain = R"({"audio":")" +
-                              QByteArray::fromStdString(audio).toBase64().toStdString() +
-                              R"(","mimeType":"audio/mp4"})";
-    return escapeSlashes ? QByteArray::fromStdString(plain).replace("/", "\\/").toStdString()
-                         : plain;
+std::string ServiceHttp::body(const std::string& audio) {
+    return R"({"audio":")" + QByteArray::fromStdString(audio).toBase64().toStdString() +
+           R"(","mimeType":"audio/mp4"})";
 }
 
 httplib::Result ServiceHttp::post(int port, const std::string& body,
@@ -31,14 +28,11 @@ int ServiceHttp::status(int port, const std::string& body) {
     return reply ? reply->status : 0;
 }
 
-int ServiceHttp::health(int port, const char* member) {
+QJsonValue ServiceHttp::health(int port, const char* member) {
     const auto reply = httplib::Client("127.0.0.1", port).Get("/healthz");
-    if (!reply)
-        return -1;
-    return QJsonDocument::fromJson(QByteArray::fromStdString(reply->body))
+    return QJsonDocument::fromJson(QByteArray::fromStdString(reply ? reply->body : ""))
         .object()
-        .value(member)
-        .toInt(-1);
+        .value(member);
 }
 
 ServiceHttp::RawConnection::RawConnection(int port, const std::string& from)
@@ -77,9 +71,4 @@ ServiceHttp::RawConnection::receive(std::chrono::seconds limit) {
 
 int ServiceHttp::statusOf(const std::string& reply) {
     return reply.starts_with("HTTP/1.1 ") ? std::atoi(reply.c_str() + 9) : 0;
-}
-
-std::string ServiceHttp::postHeaders(std::size_t contentLength) {
-    return "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-           std::to_string(contentLength) + "\r\n\r\n";
 }

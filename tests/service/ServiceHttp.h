@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonValue>
 #include <httplib.h>
 
 #include <chrono>
@@ -9,9 +10,8 @@
 // or below it for what a well-behaved client never sends.
 namespace ServiceHttp {
 
-// The JSON body for `audio`, optionally with every slash escaped as the
-// application's JSON writer may do.
-std::string body(const std::string& audio, bool escapeSlashes = false);
+// The JSON body for `audio`.
+std::string body(const std::string& audio);
 
 // POST /api/transcribe to the service on `port`, waiting up to two minutes for the reply.
 httplib::Result post(int port, const std::string& body, const httplib::Headers& headers = {});
@@ -19,8 +19,8 @@ httplib::Result post(int port, const std::string& body, const httplib::Headers& 
 // The status of POST /api/transcribe with `body`, or 0 when there is no reply.
 int status(int port, const std::string& body);
 
-// A whole-number member of the /healthz reply, or -1 when there is none.
-int health(int port, const char* member);
+// A member of the /healthz reply; undefined when there is no reply.
+QJsonValue health(int port, const char* member);
 
 // Opens a connection to 127.0.0.1:port from loopback address `from`, so tests can
 // be several clients; throws std::runtime_error on failure.
@@ -48,7 +48,8 @@ private:
 // The status code of a raw HTTP reply, or 0 when there is none.
 int statusOf(const std::string& reply);
 
-// A header block for POST /api/transcribe declaring `contentLength` bytes.
-std::string postHeaders(std::size_t contentLength);
+// The start of a POST /api/transcribe whose body never arrives whole.
+inline constexpr const char* unfinishedPost = "POST /api/transcribe HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                              "Content-Length: 1000\r\n\r\n{\"audio\":\"";
 
 } // namespace ServiceHttp

@@ -33,8 +33,6 @@ public:
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     int port() const { return m_port; }
-    pid_t pid() const { return m_pid; }
-    std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
 
     // Everything the service has printed so far, start-up line included.
     std::string output() const;

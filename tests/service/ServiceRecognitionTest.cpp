@@ -54,9 +54,8 @@ void expectErrorRate(int port, const Recordings& filesAndWords, double bound) {
 // The edit distance counts a sentence out of place as its words missing twice.
 TEST(ServiceRecognition, SpeechIsRecognisedWithinTheBoundAndNoiseGivesNoWords) {
     ServiceProcess service({"--workers", "2", "--queue", "64"});
-    const auto health = httplib::Client("127.0.0.1", service.port()).Get("/healthz");
-    ASSERT_TRUE(health);
-    const bool moonshine = health->body.find("\"engine\":\"moonshine") != std::string::npos;
+    const bool moonshine =
+        ServiceHttp::health(service.port(), "engine").toString().startsWith(u"moonshine");
     // Where the Moonshine files are installed, the default must be Moonshine.
     EXPECT_EQ(moonshine, std::filesystem::exists(ServiceOptions::defaultMoonshineDir() +
                                                  "/moonshine-base-0.1.10/encoder_model.onnx"));
@@ -81,9 +80,8 @@ TEST(ServiceRecognition, SpeechIsRecognisedWithinTheBoundAndNoiseGivesNoWords) {
 
 TEST(ServiceRecognition, PocketsphinxServesWhenMoonshineIsNotInstalled) {
     ServiceProcess service({"--moonshine-dir", SharedMedia::folder()});
-    const auto health = httplib::Client("127.0.0.1", service.port()).Get("/healthz");
-    ASSERT_TRUE(health);
-    EXPECT_NE(health->body.find("\"engine\":\"pocketsphinx\""), std::string::npos) << health->body;
+    EXPECT_EQ(ServiceHttp::health(service.port(), "engine").toString().toStdString(),
+              "pocketsphinx");
 }
 
 } // namespace
