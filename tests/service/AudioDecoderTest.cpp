@@ -61,11 +61,10 @@ TEST(AudioDecoder, OnlyTheFirstAacTrackIsDecodedAndAnythingElseIsRefused) {
     };
     for (const auto& [name, bytes] : refused)
         EXPECT_EQ(secondsOr(bytes), -422) << name;
-    const std::string aac = " ! audioconvert ! audioresample ! audio/x-raw,rate=24000,channels=1"
-                            " ! avenc_aac bitrate=64000";
     const std::string twoTracks = SharedMedia::read(SharedMedia::launch(
-        "filesrc location=" + SharedMedia::folder() + "/sentence0.wav ! wavparse" + aac +
-            " ! m. audiotestsrc wave=silence num-buffers=50" + aac + " ! mp4mux name=m",
+        "filesrc location=" + SharedMedia::folder() + "/sentence0.wav ! wavparse" +
+            SharedMedia::aacEncoder + " ! m. audiotestsrc wave=silence num-buffers=50" +
+            SharedMedia::aacEncoder + " ! mp4mux name=m",
         "two-tracks"));
     const auto first = AudioDecoder::decode(sentence, Deadline::after(std::chrono::minutes(1)));
     for (int round = 0; round < 2; ++round)

@@ -5,17 +5,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <mutex>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
 namespace {
-
-constexpr const char* encoder =
-    " ! audioconvert ! audioresample ! audio/x-raw,rate=24000,channels=1"
-    " ! avenc_aac bitrate=64000 ! mp4mux";
-std::mutex guard;
 
 // Runs a shell command line of the tools that make recordings; throws when it fails.
 void runTool(const std::string& command) {
@@ -48,15 +41,16 @@ std::string SharedMedia::speech(const std::string& sentence, const std::string& 
 
 std::string SharedMedia::encodeWav(const std::string& wavPath, const std::string& name,
                                    bool indexFirst) {
-    return launch("filesrc location=" + wavPath + " ! wavparse" + encoder +
+    return launch("filesrc location=" + wavPath + " ! wavparse" + aacEncoder + " ! mp4mux" +
                       (indexFirst ? " faststart=true" : ""),
                   name);
 }
 
 std::string SharedMedia::testSound(const std::string& wave, double seconds,
                                    const std::string& name) {
-    return launch("audiotestsrc volume=0.3 wave=" + wave + " num-buffers=" +
-                      std::to_string(int(seconds * 10)) + " samplesperbuffer=2400" + encoder,
+    return launch("audiotestsrc volume=0.3 wave=" + wave +
+                      " num-buffers=" + std::to_string(int(seconds * 10)) +
+                      " samplesperbuffer=2400" + aacEncoder + " ! mp4mux",
                   name);
 }
 
@@ -64,21 +58,6 @@ std::string SharedMedia::launch(const std::string& pipeline, const std::string& 
     const std::string target = folder() + "/" + name + ".m4a";
     runTool("gst-launch-1.0 -q " + pipeline + " ! filesink location=" + target);
     return target;
-}
-
-std::vector<SharedMedia::Reference> SharedMedia::testDataRecordings() {
-    // Each folder's transcription file has lines "<s> words </s> (file-id)".
-    static const std::regex line(R"(<s>\s*(.*?)\s*</s>\s*\(([^)]+)\))");
-    std::vector<Reference> references;
-    for (const std::string set : {"librivox", "cards"}) {
-        const std::string folder = "/usr/share/pocketsphinx/test/data/" + set;
-        const std::string listing =
-            read(folder + (set == "cards" ? "/cards.transcription" : "/transcription"));
-        for (std::sregex_iterator it(listing.begin(), listing.end(), line), end; it != end; ++it)
-            references.push_back({folder + "/" + (*it)[2].str() + ".wav",
-                                  std::regex_replace((*it)[1].str(), std::regex(R"(\s+)"), " ")});
-    }
-    return references;
 }
 
 std::string SharedMedia::read(const std::string& path) {
@@ -101,7 +80,6 @@ const std::vector<std::string>& SharedMedia::sentences() {
 }
 
 std::string SharedMedia::sentenceFile(std::size_t index) {
-    std::lock_guard lock(guard);
     static std::map<std::size_t, std::string> made;
     if (!made.contains(index))
         made[index] = speech(sentences().at(index), "sentence" + std::to_string(index));
@@ -109,16 +87,13 @@ std::string SharedMedia::sentenceFile(std::size_t index) {
 }
 
 std::string SharedMedia::grammarFile() {
-    static const std::string path = [] {
-        const std::string file = folder() + "/sentences.gram";
-        std::ofstream out(file);
-        out << "#JSGF V1.0;\ngrammar sentences;\npublic <sentence> = ";
-        for (std::size_t i = 0; i < sentences().size(); ++i)
-            out << (i ? " | " : "") << sentences()[i];
-        out << ";\n";
-        return file;
-    }();
-    return path;
+    const std::string file = folder() + "/sentences.gram";
+    std::ofstream out(file);
+    out << "#JSGF V1.0;\ngrammar sentences;\npublic <sentence> = ";
+    for (std::size_t i = 0; i < sentences().size(); ++i)
+        out << (i ? " | " : "") << sentences()[i];
+    out << ";\n";
+    return file;
 }
 
 std::string SharedMedia::silenceFile() {
@@ -126,30 +101,24 @@ std::string SharedMedia::silenceFile() {
     return path;
 }
 
-const std::vector<std::string>& SharedMedia::minuteOfSentences() {
-    static const std::vector<std::string> list = [] {
-        std::vector<std::string> all = sentences();
-        std::istringstream more(
-            "the train leaves at seven so we should hurry.my sister bought a new car last week."
-            "remember to water the plants while I am away.the children played in the garden all "
-            "afternoon.please book a table for four at the restaurant.I will send you the "
-            "documents by email tonight.the museum is closed on mondays and holidays.he forgot "
-            "his umbrella and got wet in the rain.our team won the game by two points.could you "
-            "turn the music down a little.the bakery on the corner sells fresh bread.we are "
-            "planning a trip to the mountains in july");
-        for (std::string sentence; std::getline(more, sentence, '.');)
-            all.push_back(sentence);
-        return all;
-    }();
-    return list;
+std::vector<std::string> SharedMedia::minuteOfSentences() {
+    std::vector<std::string> all = sentences();
+    std::istringstream more(
+        "the train leaves at seven so we should hurry.my sister bought a new car last week."
+        "remember to water the plants while I am away.the children played in the garden all "
+        "afternoon.please book a table for four at the restaurant.I will send you the "
+        "documents by email tonight.the museum is closed on mondays and holidays.he forgot "
+        "his umbrella and got wet in the rain.our team won the game by two points.could you "
+        "turn the music down a little.the bakery on the corner sells fresh bread.we are "
+        "planning a trip to the mountains in july");
+    for (std::string sentence; std::getline(more, sentence, '.');)
+        all.push_back(sentence);
+    return all;
 }
 
 std::string SharedMedia::minuteFile() {
-    static const std::string path = [] {
-        std::string markup = "<speak>";
-        for (const auto& sentence : minuteOfSentences())
-            markup += sentence + "<break time=\"600ms\"/>";
-        return speech(markup + "</speak>", "minute");
-    }();
-    return path;
+    std::string markup = "<speak>";
+    for (const auto& sentence : minuteOfSentences())
+        markup += sentence + "<break time=\"600ms\"/>";
+    return speech(markup + "</speak>", "minute");
 }

@@ -9,6 +9,11 @@
 // service tests share are made once per test run.
 namespace SharedMedia {
 
+// The application's recording settings, between a raw audio source and the muxer.
+inline constexpr const char* aacEncoder =
+    " ! audioconvert ! audioresample ! audio/x-raw,rate=24000,channels=1"
+    " ! avenc_aac bitrate=64000";
+
 // The folder, removed when the test run ends.
 const std::string& folder();
 
@@ -24,13 +29,6 @@ std::string launch(const std::string& pipeline, const std::string& name);
 
 std::string read(const std::string& path);
 
-// A spoken-word recording of the pocketsphinx test data and what is said in it.
-struct Reference {
-    std::string wavPath;
-    std::string transcript;
-};
-std::vector<Reference> testDataRecordings();
-
 // Everyday sentences spoken by espeak-ng, each as "sentenceN.m4a" from "sentenceN.wav".
 const std::vector<std::string>& sentences();
 
@@ -45,7 +43,7 @@ std::string silenceFile();
 
 // Everyday sentences spoken one after another with short pauses: a minute of
 // speech.
-const std::vector<std::string>& minuteOfSentences();
+std::vector<std::string> minuteOfSentences();
 std::string minuteFile();
 
 } // namespace SharedMedia
