@@ -14,10 +14,8 @@ ServiceOptions parse(std::vector<const char*> arguments) {
 TEST(ServiceOptions, ValuesComeInlineOrAsTheNextArgumentAndBadOnesAreRefusedByName) {
     const ServiceOptions options =
         parse({"--port", "65535", "--workers=64", "--queue", "0", "--forward=http://127.0.0.1:1"});
-    EXPECT_EQ(options.port, 65535);
-    EXPECT_EQ(options.workers, 64);
-    EXPECT_EQ(options.queue, 0);
-    EXPECT_EQ(options.forwardUrl, "http://127.0.0.1:1");
+    EXPECT_EQ(std::tuple(options.port, options.workers, options.queue, options.forwardUrl),
+              std::tuple(65535, 64, 0, std::string("http://127.0.0.1:1")));
     EXPECT_EQ(parse({}).port, 8731) << "the port the application expects";
 
     const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
