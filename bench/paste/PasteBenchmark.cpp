@@ -36,7 +36,7 @@ std::optional<PasteTarget> focusAndCapture(TargetApplication& application) {
     std::optional<PasteTarget> captured;
     if (!application.focus(QStringLiteral("line")))
         return captured;
-    pollUntil([&] {
+    waitUntil([&] {
         std::optional<QString> failure;
         captured = PasteTarget::capture(failure);
         return captured && captured->pid() == application.pid();
@@ -81,7 +81,7 @@ void ConfirmAndPaste(benchmark::State& state) {
             return;
         }
         // Let the target fetch the clipboard and insert it before the next round.
-        pollUntil([&] { return !captured->isStillFocused(); });
+        waitUntil([&] { return !captured->isStillFocused(); });
         state.ResumeTiming();
     }
 }

@@ -23,16 +23,6 @@ constexpr auto interruptionTimeout = 3s;
 // Far below the half minute a hung sound server makes its clients wait.
 constexpr auto hangBound = 10s;
 
-// Runs a tool to its end (bounded); its output, or nothing when it failed.
-std::optional<QString> runTool(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
 // Sets an environment variable until the returned guard goes, then restores it.
 auto setVariable(const char* name, const QByteArray& value) {
     const QByteArray previous = qgetenv(name);

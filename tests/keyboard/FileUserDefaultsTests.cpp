@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,17 +15,14 @@ TEST(FileUserDefaults, KeepsTheSettingsPrivateTypedAndNeverOverwritesWhatItCanno
     QTemporaryDir dir;
     const QString folder = dir.filePath("wispen-rezuraz"), path = folder + "/settings.json";
     const QVariantMap record{{"3", QVariantList{"1", 0.5}}};
-    const mode_t previous = ::umask(0);
+    const auto umask = qScopeGuard([previous = ::umask(0)] { ::umask(previous); });
     FileUserDefaults(path).setValue("record", record);
     FileUserDefaults(path).setValue("holdToTalk", false);
-    ::umask(previous);
     EXPECT_EQ(FileUserDefaults(path).value("record"), record);
     EXPECT_EQ(FileUserDefaults(path).value("holdToTalk").typeId(), QMetaType::Bool);
-    for (const auto& [file, mode] : {std::pair{path, 0600u}, {folder, 0700u}}) {
-        struct stat status {};
-        EXPECT_TRUE(::stat(QFile::encodeName(file).constData(), &status) == 0 &&
-                    (status.st_mode & 0777) == mode);
-    }
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    EXPECT_EQ(QFile::permissions(path), owner);
+    EXPECT_EQ(QFile::permissions(folder), owner | QFile::ExeOwner | QFile::ExeUser);
 
     QFile damaged(path);
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly) && damaged.write("[1, 2]") && damaged.flush());

@@ -26,8 +26,9 @@ protected:
     }
     MappingList mappings() { return store.read().value(0).mappings; }
 
-    SimulatedKernel kernel;
-    HIDKeyboardMappingStore store{std::make_unique<SimulatedInputDevices>(kernel)};
+    std::unique_ptr<SimulatedInputDevices> devices = std::make_unique<SimulatedInputDevices>();
+    SimulatedInputDevices& kernel = *devices;
+    HIDKeyboardMappingStore store{std::move(devices)};
 };
 
 // A remote control answers KEY_RESERVED for every scancode and once looked like a
@@ -90,7 +91,8 @@ TEST_F(StoreTest, PutsBackWhatItChangedWhenTheKernelRefusesAWrite) {
 // (SimulatedKeymapHelper.cpp): the remapping carried out through it for a store that
 // may not open the devices itself, and the requests it refuses.
 TEST(KeymapHelper, CarriesTheRemappingForAStoreDeniedTheDevicesAndNothingElse) {
-    SimulatedKernel kernel;
+    auto devices = std::make_unique<SimulatedInputDevices>();
+    SimulatedInputDevices& kernel = *devices;
     kernel.plug(SimulatedDevices::keyboard(3));
     kernel.device(3)->denied = true;
     auto helper = std::make_unique<HelperInputDevices>(
@@ -99,8 +101,7 @@ TEST(KeymapHelper, CarriesTheRemappingForAStoreDeniedTheDevicesAndNothingElse) {
     // 30 is KEY_A and 189 KEY_F19.
     for (const char* request : {"get 3 458756", "set 3 786639 30", "set 3 458814 189"})
         EXPECT_EQ(helper->ask(request), "refused") << request;
-    HIDKeyboardMappingStore store(std::make_unique<SimulatedInputDevices>(kernel),
-                                  std::move(helper));
+    HIDKeyboardMappingStore store(std::move(devices), std::move(helper));
     MemoryUserDefaults defaults;
     MicrophoneKey key(defaults, store, [] { return QStringLiteral("boot"); });
     key.enable();

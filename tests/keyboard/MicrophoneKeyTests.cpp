@@ -42,8 +42,9 @@ struct Keyboards : KeyboardMappingStore {
         hid.write(id, mappings, replacing);
     }
 
-    SimulatedKernel kernel;
-    HIDKeyboardMappingStore hid{std::make_unique<SimulatedInputDevices>(kernel)};
+    std::unique_ptr<SimulatedInputDevices> devices = std::make_unique<SimulatedInputDevices>();
+    SimulatedInputDevices& kernel = *devices;
+    HIDKeyboardMappingStore hid{std::move(devices)};
     MemoryUserDefaults defaults;
     std::function<void(const QString&)> beforeWrite;
 };

@@ -12,10 +12,7 @@ using KeyboardTest::thrownBy;
 namespace {
 
 QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int value : values)
-        out.append(char(value));
-    return out;
+    return QByteArray::fromStdString(std::string(values.begin(), values.end()));
 }
 
 // A complete binary property list over hand-written objects, with one-byte

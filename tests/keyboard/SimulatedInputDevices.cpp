@@ -7,7 +7,7 @@ namespace {
 // A handle on one eventN.
 class SimulatedHandle final : public InputDevice {
 public:
-    SimulatedHandle(SimulatedKernel& kernel, SimulatedDevice& device)
+    SimulatedHandle(SimulatedInputDevices& kernel, SimulatedDevice& device)
         : m_kernel(kernel)
         , m_device(device) {}
 
@@ -43,7 +43,7 @@ private:
         return m_device.keymap->count(scancode);
     }
 
-    SimulatedKernel& m_kernel;
+    SimulatedInputDevices& m_kernel;
     SimulatedDevice& m_device;
 };
 
@@ -59,7 +59,7 @@ SimulatedDevice withKeymap(quint32 inputNumber, std::set<unsigned> keys,
 
 } // namespace
 
-SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
+SimulatedDevice* SimulatedInputDevices::device(quint32 inputNumber) {
     for (auto& [event, device] : events) {
         if (device.inputNumber == inputNumber)
             return &device;
@@ -69,7 +69,7 @@ SimulatedDevice* SimulatedKernel::device(quint32 inputNumber) {
 
 std::optional<QStringList> SimulatedInputDevices::nodes() {
     QStringList nodes;
-    for (const auto& [event, device] : m_kernel.events)
+    for (const auto& [event, device] : events)
         nodes.append(QStringLiteral("/dev/input/event%1").arg(event));
     return nodes;
 }
@@ -77,13 +77,13 @@ std::optional<QStringList> SimulatedInputDevices::nodes() {
 std::unique_ptr<InputDevice> SimulatedInputDevices::open(const QString& node,
                                                          OpenFailure& failure) {
     const int event = node.mid(QStringLiteral("/dev/input/event").size()).toInt();
-    const auto found = m_kernel.events.find(event);
-    failure = found == m_kernel.events.end() ? OpenFailure::gone
-              : found->second.denied         ? OpenFailure::denied
-                                             : OpenFailure::none;
+    const auto found = events.find(event);
+    failure = found == events.end()  ? OpenFailure::gone
+              : found->second.denied ? OpenFailure::denied
+                                     : OpenFailure::none;
     if (failure != OpenFailure::none)
         return nullptr;
-    return std::make_unique<SimulatedHandle>(m_kernel, found->second);
+    return std::make_unique<SimulatedHandle>(*this, found->second);
 }
 
 namespace SimulatedDevices {
@@ -100,7 +100,8 @@ SimulatedDevice keyboard(quint32 inputNumber) {
                        MicrophoneMapping::source, 0xC000000E9 /* volume up */});
 }
 
-void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber) {
+void plugSplitKeyboard(SimulatedInputDevices& kernel, quint32 keyboardNumber,
+                       quint32 consumerNumber) {
     SimulatedDevice keys = keyboard(keyboardNumber);
     keys.keys.erase(KEY_VOICECOMMAND);
     keys.keys.erase(KEY_VOLUMEUP);

@@ -24,32 +24,21 @@ struct SimulatedDevice {
     int dropWrites = 0;   // the next this many writes succeed but change nothing
 };
 
-struct SimulatedKernel {
+// The kernel's input devices by node number, as the store sees them through InputDevices.
+struct SimulatedInputDevices final : InputDevices {
     // Adds a device as the next eventN.
-    void plug(SimulatedDevice device) { events[m_nextEvent++] = std::move(device); }
+    void plug(SimulatedDevice device) { events[int(events.size())] = std::move(device); }
     SimulatedDevice* device(quint32 inputNumber);
     unsigned& keyCode(quint32 inputNumber, quint64 usage) {
         return device(inputNumber)->keymap->at(*HIDUsages::scancode(usage));
     }
+    std::optional<QStringList> nodes() override;
+    std::unique_ptr<InputDevice> open(const QString& node, OpenFailure& failure) override;
 
     std::map<int, SimulatedDevice> events; // eventN -> device
     int keymapWrites = 0;
     // Runs before every keymap call, so a test can change the devices meanwhile.
     std::function<void()> beforeKeymapCall;
-
-private:
-    int m_nextEvent = 0;
-};
-
-class SimulatedInputDevices final : public InputDevices {
-public:
-    explicit SimulatedInputDevices(SimulatedKernel& kernel)
-        : m_kernel(kernel) {}
-    std::optional<QStringList> nodes() override;
-    std::unique_ptr<InputDevice> open(const QString& node, OpenFailure& failure) override;
-
-private:
-    SimulatedKernel& m_kernel;
 };
 
 // Devices as the kernel's HID driver sets them up.
@@ -57,7 +46,8 @@ namespace SimulatedDevices {
 // A full keyboard with the microphone key: letters, F keys, consumer keys.
 SimulatedDevice keyboard(quint32 inputNumber);
 // The keyboard and consumer-control halves of one HID keyboard, sharing a keymap.
-void plugSplitKeyboard(SimulatedKernel& kernel, quint32 keyboardNumber, quint32 consumerNumber);
+void plugSplitKeyboard(SimulatedInputDevices& kernel, quint32 keyboardNumber,
+                       quint32 consumerNumber);
 // A mouse: buttons, no keymap.
 SimulatedDevice mouse(quint32 inputNumber);
 // An infrared receiver (rc-core): volume keys, a keymap of its own scancodes, and

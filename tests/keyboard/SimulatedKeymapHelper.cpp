@@ -5,9 +5,8 @@
 #include <unistd.h>
 
 int main() {
-    SimulatedKernel kernel;
-    kernel.plug(SimulatedDevices::keyboard(3));
-    SimulatedDevices::plugSplitKeyboard(kernel, 7, 8);
-    SimulatedInputDevices devices(kernel);
+    SimulatedInputDevices devices;
+    devices.plug(SimulatedDevices::keyboard(3));
+    SimulatedDevices::plugSplitKeyboard(devices, 7, 8);
     return KeymapHelper(devices).serve(STDIN_FILENO, STDOUT_FILENO, 10000);
 }

@@ -29,7 +29,7 @@ std::optional<PasteTarget>
 captureUntil(std::optional<QString>& failure,
              const std::function<bool(const std::optional<PasteTarget>&)>& accept) {
     std::optional<PasteTarget> target;
-    const bool accepted = pollUntil([&] { return accept(target = PasteTarget::capture(failure)); });
+    const bool accepted = waitUntil([&] { return accept(target = PasteTarget::capture(failure)); });
     return accepted ? target : std::nullopt;
 }
 
@@ -74,7 +74,7 @@ TEST_P(DesktopPaste, PastesIntoEachTextFieldOnlyWithoutAModifierAndRefusesTheOth
             return target && target->contentDigest() == PasteTarget::digestOf(text);
         }));
         ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+space"}));
-        const bool grabbed = pollUntil([&] {
+        const bool grabbed = waitUntil([&] {
             return PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
                    AtspiDesktop().focused(application.pid()).isNull() == gtk;
         });
@@ -82,11 +82,11 @@ TEST_P(DesktopPaste, PastesIntoEachTextFieldOnlyWithoutAModifierAndRefusesTheOth
         ASSERT_TRUE(xdotool({"keyup", "space", "alt", "ctrl"}) && grabbed && target);
         // Once the shortcut is released the field has the focus again.
         EXPECT_EQ(target->pid(), application.pid());
-        ASSERT_TRUE(pollUntil([&] { return target->isStillFocused(); }));
+        ASSERT_TRUE(waitUntil([&] { return target->isStillFocused(); }));
         // A reader that has seen no focus event looks for the field (its search is bounded
         // in time, so a loaded machine may need another try).
         std::optional<PasteTarget> late;
-        ASSERT_TRUE(pollUntil([&] {
+        ASSERT_TRUE(waitUntil([&] {
             late = PasteTarget::capture(failure, std::make_shared<LinuxFieldAccess>());
             return late.has_value();
         })) << failure.value_or("").toStdString();
@@ -99,10 +99,10 @@ TEST_P(DesktopPaste, PastesIntoEachTextFieldOnlyWithoutAModifierAndRefusesTheOth
         EXPECT_EQ(failure, PasteTarget::modifierHeld);
         EXPECT_EQ(readFieldText(application.pid(), field), text);
 
-        ASSERT_TRUE(pollUntil([] { return !PasteTarget::desktop()->modifierHeld(); }));
+        ASSERT_TRUE(waitUntil([] { return !PasteTarget::desktop()->modifierHeld(); }));
         ASSERT_TRUE(target->paste(words, failure = std::nullopt));
         // The application fetches the clipboard from our event loop, which keeps running.
-        pollUntil([&] { return readFieldText(application.pid(), field) == text + space + words; });
+        waitUntil([&] { return readFieldText(application.pid(), field) == text + space + words; });
         EXPECT_EQ(readFieldText(application.pid(), field), text + space + words);
     }
     for (const auto& [field, sentence] : {std::pair{"secret", PasteTarget::passwordField},
@@ -131,10 +131,10 @@ TEST(DesktopCapture, LearnsTheFieldFocusedBeforeItListened) {
     AtspiDesktop learned;
     learned.stopFollowingFocus();
     learned.learnFocus(application.pid());
-    ASSERT_TRUE(pollUntil([&] { return !learned.isLearning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !learned.isLearning(); }));
     ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+space"}));
     const auto release = qScopeGuard([] { xdotool({"keyup", "space", "alt", "ctrl"}); });
-    ASSERT_TRUE(pollUntil([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return PasteTarget::desktop()->keyboardGrab() == KeyboardGrab::held &&
                AtspiDesktop().focused(application.pid()).isNull();
     }));
@@ -152,12 +152,12 @@ TEST(DesktopKeystroke, AKeymapWithoutVStillGetsControlV) {
         }
     } keys;
     keys.show();
-    ASSERT_TRUE(pollUntil([&] { return keys.windowHandle() && keys.windowHandle()->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return keys.windowHandle() && keys.windowHandle()->isExposed(); }));
     ASSERT_TRUE(xdotool({"windowactivate", "--sync", QString::number(keys.winId())}));
     const auto latin = qScopeGuard([] { QProcess::execute("setxkbmap", {"us"}); });
     ASSERT_EQ(QProcess::execute("setxkbmap", {"ru"}), 0);
     ASSERT_TRUE(PasteTarget::desktop()->postPasteKeystroke());
-    EXPECT_TRUE(pollUntil([&] { return keys.controlV == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return keys.controlV == 1; }));
 }
 
 } // namespace

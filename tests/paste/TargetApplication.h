@@ -6,13 +6,6 @@
 
 #include "WaitUntil.h"
 
-#include <optional>
-
-// Polls `condition` while the event loop runs, until it holds or `timeoutMs` passes.
-inline bool pollUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    return waitUntil(condition, std::chrono::milliseconds(timeoutMs));
-}
-
 // Runs xdotool with `arguments` and waits for it; false when it failed.
 bool xdotool(const QStringList& arguments);
 

@@ -13,7 +13,6 @@
 #include <QRasterWindow>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <gtest/gtest.h>
 
@@ -46,23 +45,6 @@ template <typename Operation> QString thrownSentence(Operation&& operation) {
         return error.errorDescription().value_or("(no description)");
     }
     return {};
-}
-
-xcb_connection_t* connection() {
-    return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-}
-
-// Taps the lock keys and waits until the modifier state has (or lacks) the mask.
-bool toggleLocks(const QStringList& keys, std::uint16_t mask, bool on) {
-    xcb_connection_t* c = connection();
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    const auto locked = [&] {
-        auto* reply = xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
-        const bool set = reply && (reply->mask & mask) == mask;
-        std::free(reply);
-        return set == on;
-    };
-    return xdotool(QStringList{"key"} + keys) && QTest::qWaitFor(locked, eventTimeoutMs);
 }
 
 // The fixture is also the focused application: it records the X key code of
@@ -119,6 +101,16 @@ protected:
         xcb_ungrab_key(other, XCB_GRAB_ANY, root, XCB_MOD_MASK_ANY);
         std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
     }
+    // Taps the lock keys and waits until the modifier state has (or lacks) the mask.
+    bool toggleLocks(const QStringList& keys, std::uint16_t mask, bool on) {
+        const auto locked = [&] {
+            auto* reply = xcb_query_pointer_reply(other, xcb_query_pointer(other, root), nullptr);
+            const bool set = reply && (reply->mask & mask) == mask;
+            std::free(reply);
+            return set == on;
+        };
+        return xdotool(QStringList{"key"} + keys) && QTest::qWaitFor(locked, eventTimeoutMs);
+    }
 
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);
     xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
@@ -167,8 +159,7 @@ TEST_F(GlobalShortcutOnX11, AHeldKeyIsPressedUntilItsOneReleaseAndStopGivesTheKe
 
 // Swaps the modifier rows Mod2 and Mod3 of the server's mapping: Num Lock moves to
 // Mod3, and a second call puts it back.
-bool swapMod2AndMod3() {
-    xcb_connection_t* c = connection();
+bool swapMod2AndMod3(xcb_connection_t* c) {
     auto* mapping = xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr);
     if (!mapping)
         return false;
@@ -192,18 +183,18 @@ TEST_F(GlobalShortcutOnX11, AMappingChangeMovesTheGrabsOrReportsTheLostOnce) {
     shortcut.onGrabLost = [&](const QString& sentence) { lost << sentence; };
     shortcut.start();
     shortcut.enableMicrophone();
-    ASSERT_TRUE(swapMod2AndMod3());
+    ASSERT_TRUE(swapMod2AndMod3(other));
     const bool moved = toggleLocks({"Num_Lock"}, XCB_MOD_MASK_3, true) && tap(fallbackKeys) &&
                        tap(micKey) && toggleLocks({"Num_Lock"}, XCB_MOD_MASK_3, false);
-    ASSERT_TRUE(swapMod2AndMod3());
+    ASSERT_TRUE(swapMod2AndMod3(other));
     const std::uint16_t locks = XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2;
     const bool back = toggleLocks({"Num_Lock", "Caps_Lock"}, locks, true) && tap(fallbackKeys);
     ASSERT_TRUE(toggleLocks({"Num_Lock", "Caps_Lock"}, locks, false) && moved && back);
     ASSERT_TRUE(grabElsewhere(XCB_MOD_MASK_3, micKeyCode));
-    ASSERT_TRUE(swapMod2AndMod3());
+    ASSERT_TRUE(swapMod2AndMod3(other));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !lost.isEmpty(); }, eventTimeoutMs));
     release();
-    ASSERT_TRUE(swapMod2AndMod3());
+    ASSERT_TRUE(swapMod2AndMod3(other));
     EXPECT_TRUE(tap(micKey));
     EXPECT_EQ(lost, QStringList{GlobalShortcut::microphoneNotReservedMessage});
 }

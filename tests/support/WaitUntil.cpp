@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -17,4 +18,13 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
+}
+
+std::optional<QString> runTool(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!waitUntil([&] { return tool.state() == QProcess::NotRunning; }) ||
+        tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(tool.readAllStandardOutput());
 }
