@@ -127,7 +127,7 @@ TEST_F(ModelTest, ARetryIgnoresEarlierAnswersAndCopiesItsTranscript) {
     model->retry();
     EXPECT_EQ(model->phase(), Phase::transcribing);
     ASSERT_EQ(transcriber->calls.size(), 3u);
-    EXPECT_EQ(transcriber->calls[2].audio, recorder->audio);
+    EXPECT_EQ(transcriber->calls[2]->audio, recorder->audio);
     transcriber->answer(0, QStringLiteral("stale"));
     transcriber->answer(1, QStringLiteral("stale after retry"));
     settle();

@@ -82,7 +82,7 @@ TEST_F(ModelTest, ShutdownDiscardsTheDictationFirstAndStopsOnlyOnceTheKeyboardIs
         keyboard->failing = restores ? QStringList() : calls("disable");
         EXPECT_EQ(model->shutdown(), restores);
         EXPECT_EQ(foldersAtRestore, QStringList());
-        EXPECT_TRUE(model->phase() == Phase::idle && transcriber->calls[0].pending->cancelled);
+        EXPECT_TRUE(model->phase() == Phase::idle && transcriber->calls[0]->cancelled);
         EXPECT_EQ(keyboard->started, !restores);
         EXPECT_EQ(timers->running(), restores ? 0u : 1u); // the permission poll
         EXPECT_EQ(sleep->listening, !restores);

@@ -7,17 +7,13 @@
 
 void ModelTest::SetUp() {
     ASSERT_TRUE(tempDir.isValid());
-    previousTmpDir = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(tempDir.path()));
     build();
 }
 
 void ModelTest::TearDown() {
     model.reset();
-    if (previousTmpDir.isEmpty())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", previousTmpDir);
+    qputenv("TMPDIR", previousTmpDir);
 }
 
 void ModelTest::build() {
@@ -29,31 +25,30 @@ void ModelTest::build() {
 }
 
 ReradazIzavo::Collaborators ModelTest::collaborators() {
-    ReradazIzavo::Collaborators c;
-    c.transcriber = transcriber;
-    c.pasteboard = pasteboard;
-    c.requestMicrophoneAccess = [desk = permissions](std::function<void(bool)> done) {
-        ++desk->requests;
-        if (desk->answerAtOnce)
+    const auto requestMicrophone = [this](std::function<void(bool)> done) {
+        ++microphoneRequests;
+        if (grantAtOnce)
             done(true);
         else
-            desk->waiting.push_back(std::move(done));
+            waitingAnswers.push_back(std::move(done));
     };
-    c.accessibilityTrust = [this] { return trusted; };
-    c.promptForAccessibility = [this] { return ++prompts, promptGrants; };
-    c.openAccessibilitySettings = [this] { ++settingsPanesOpened; };
-    c.startWatchingFocus = [this] { ++focusWatchers; };
-    c.stopWatchingFocus = [this] { --focusWatchers; };
-    c.shortcut = keyboard;
-    c.microphoneKey = keyboard;
-    c.loginItem = loginItem;
-    c.serviceAddress = serviceAddress;
-    c.recorderFactory = scriptedRecorderFactory(recorder);
-    c.pasteTargetCapture = scriptedCapture(capture);
-    c.sleepNotifier = sleep;
-    c.timers = timers;
-    c.defaults = defaults;
-    return c;
+    return {.transcriber = transcriber,
+            .pasteboard = pasteboard,
+            .requestMicrophoneAccess = requestMicrophone,
+            .accessibilityTrust = [this] { return trusted; },
+            .recorderFactory = scriptedRecorderFactory(recorder),
+            .pasteTargetCapture = scriptedCapture(capture),
+            .sleepNotifier = sleep,
+            .timers = timers,
+            .defaults = defaults,
+            .shortcut = keyboard,
+            .microphoneKey = keyboard,
+            .loginItem = loginItem,
+            .promptForAccessibility = [this] { return ++prompts, promptGrants; },
+            .openAccessibilitySettings = [this] { ++settingsPanesOpened; },
+            .startWatchingFocus = [this] { ++focusWatchers; },
+            .stopWatchingFocus = [this] { --focusWatchers; },
+            .serviceAddress = serviceAddress};
 }
 
 void ModelTest::settle() {
@@ -65,7 +60,7 @@ void ModelTest::driveTo(ReradazIzavo::Phase phase) {
     using Phase = ReradazIzavo::Phase;
     if (phase == Phase::idle)
         return;
-    permissions->answerAtOnce = phase != Phase::requestingPermission;
+    grantAtOnce = phase != Phase::requestingPermission;
     recorder->currentTime = 1.0;
     model->toggle();
     settle();
@@ -74,8 +69,8 @@ void ModelTest::driveTo(ReradazIzavo::Phase phase) {
     model->toggle();
     settle();
     if (phase == Phase::failed) {
-        transcriber->fail(transcriber->calls.size() - 1,
-                          TransportError(QNetworkReply::TimeoutError, QStringLiteral("Timed out")));
+        const TransportError timedOut(QNetworkReply::TimeoutError, QStringLiteral("Timed out"));
+        transcriber->calls.back()->done({std::nullopt, std::make_exception_ptr(timedOut)});
         settle();
     }
 }

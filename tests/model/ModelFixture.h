@@ -9,13 +9,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-// Microphone answers given by the test, or a grant at once when `answerAtOnce` is set.
-struct PermissionDesk {
-    bool answerAtOnce = true;
-    std::vector<std::function<void(bool)>> waiting;
-    int requests = 0;
-};
-
 // A controller over substitutes for every collaborator, recording into a private
 // temporary directory.
 class ModelTest : public testing::Test {
@@ -35,10 +28,9 @@ protected:
     QStringList recordingFolders() const;
 
     QTemporaryDir tempDir;
-    QByteArray previousTmpDir;
+    const QByteArray previousTmpDir = qgetenv("TMPDIR"); // Qt reads an empty one as unset
     std::shared_ptr<ScriptedTranscriber> transcriber = std::make_shared<ScriptedTranscriber>();
     std::shared_ptr<MemoryPasteboard> pasteboard = std::make_shared<MemoryPasteboard>();
-    std::shared_ptr<PermissionDesk> permissions = std::make_shared<PermissionDesk>();
     std::shared_ptr<RecorderScript> recorder = std::make_shared<RecorderScript>();
     std::shared_ptr<CaptureScript> capture = std::make_shared<CaptureScript>();
     std::shared_ptr<ManualSleepNotifier> sleep = std::make_shared<ManualSleepNotifier>();
@@ -48,6 +40,10 @@ protected:
     std::shared_ptr<ScriptedLoginItem> loginItem = std::make_shared<ScriptedLoginItem>();
     std::optional<QString> serviceAddress;
     bool trusted = true, promptGrants = false;
+    // Microphone requests, and the answers not given yet unless granted at once.
+    bool grantAtOnce = true;
+    std::vector<std::function<void(bool)>> waitingAnswers;
+    int microphoneRequests = 0;
     int prompts = 0, settingsPanesOpened = 0, focusWatchers = 0;
     std::unique_ptr<ReradazIzavo> model;
     QStringList statuses; // every status the update step showed, in order

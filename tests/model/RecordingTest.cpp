@@ -85,7 +85,7 @@ TEST_F(ModelTest, ARecordingIsSubmittedOnlyWhenLongEnoughAndComplete) {
                                             : Phase::idle);
         EXPECT_EQ(model->detail(), row.detail);
         ASSERT_EQ(transcriber->calls.size(), submitted ? 1u : 0u);
-        EXPECT_TRUE(!submitted || transcriber->calls[0].audio == recorder->audio);
+        EXPECT_TRUE(!submitted || transcriber->calls[0]->audio == recorder->audio);
         EXPECT_EQ(recordingFolders().size(), submitted || going ? 1 : 0);
         EXPECT_EQ(timers->running(), going ? 1u : 0u);
         model->cancel();

@@ -31,41 +31,35 @@ struct RecorderScript {
     QString lastPath;
 };
 
-class ScriptedRecorder final : public AudioRecorder {
-public:
-    ScriptedRecorder(QString path, std::shared_ptr<RecorderScript> script)
-        : m_path(std::move(path))
-        , s(std::move(script)) {}
-    bool prepareToRecord() override { return !s->prepareFails; }
-    bool record() override {
-        QFile file(m_path);
-        return m_started = !s->recordFails && file.open(QIODevice::WriteOnly) &&
-                           file.write(s->audio) == s->audio.size();
-    }
-    void stop() override {
-        ++s->stops;
-        m_stopped = true;
-        emit finished(!s->finaliseFails);
-    }
-    void discard() override { m_stopped = true; }
-    bool isRecording() const override { return m_started && !m_stopped && s->inputAlive; }
-    bool hasCapturedAudio() const override { return m_started && s->capturedAudio; }
-    double currentTime() const override { return s->currentTime; }
-    void updateMeters() override { ++s->meterUpdates; }
-    float averagePower(int) const override { return s->averagePower; }
-
-private:
-    QString m_path;
-    std::shared_ptr<RecorderScript> s;
-    bool m_started = false, m_stopped = false;
-};
-
 inline AudioRecorderFactory scriptedRecorderFactory(std::shared_ptr<RecorderScript> script) {
+    struct Recorder final : AudioRecorder {
+        std::shared_ptr<RecorderScript> s;
+        bool started = false, stopped = false;
+        bool prepareToRecord() override { return !s->prepareFails; }
+        bool record() override { // the factory's path: each recorder records right away
+            QFile file(s->lastPath);
+            return started = !s->recordFails && file.open(QIODevice::WriteOnly) &&
+                             file.write(s->audio) == s->audio.size();
+        }
+        void stop() override {
+            ++s->stops;
+            stopped = true;
+            emit finished(!s->finaliseFails);
+        }
+        void discard() override { stopped = true; }
+        bool isRecording() const override { return started && !stopped && s->inputAlive; }
+        bool hasCapturedAudio() const override { return started && s->capturedAudio; }
+        double currentTime() const override { return s->currentTime; }
+        void updateMeters() override { ++s->meterUpdates; }
+        float averagePower(int) const override { return s->averagePower; }
+    };
     return [script](const QString& path) -> std::unique_ptr<AudioRecorder> {
         script->lastPath = path;
         if (script->factoryFails)
             return nullptr;
-        return std::make_unique<ScriptedRecorder>(path, script);
+        auto recorder = std::make_unique<Recorder>();
+        recorder->s = script;
+        return recorder;
     };
 }
 
@@ -106,28 +100,22 @@ inline PasteTargetCapture scriptedCapture(std::shared_ptr<CaptureScript> script)
 
 // Holds every upload until the test answers it, even after a cancel, so tests can
 // check that late answers are ignored.
-class ScriptedTranscriber final : public Transcriber {
-public:
-    struct Pending final : PendingTranscription {
+struct ScriptedTranscriber final : Transcriber {
+    struct Call final : PendingTranscription {
         void cancel() override { cancelled = true; }
-        bool cancelled = false;
-    };
-    struct Call {
         QByteArray audio;
         Completion done;
-        std::shared_ptr<Pending> pending = std::make_shared<Pending>();
+        bool cancelled = false;
     };
     std::shared_ptr<PendingTranscription> transcribe(const QByteArray& audio,
                                                      Completion done) override {
-        calls.push_back({audio, std::move(done)});
-        return calls.back().pending;
+        auto call = calls.emplace_back(std::make_shared<Call>());
+        call->audio = audio, call->done = std::move(done);
+        return call;
     }
     void invalidate() override {}
-    void answer(size_t call, const QString& text) { calls.at(call).done({text, nullptr}); }
-    template <typename Error> void fail(size_t call, const Error& error) {
-        calls.at(call).done({std::nullopt, std::make_exception_ptr(error)});
-    }
-    std::vector<Call> calls;
+    void answer(size_t call, const QString& text) { calls.at(call)->done({text, nullptr}); }
+    std::vector<std::shared_ptr<Call>> calls;
 };
 
 // A clipboard in memory that can garble writes.
@@ -175,14 +163,10 @@ struct ManualTimerSource final : TimerSource {
     int next = 0;
 };
 
-// Announces sleep when the test says so.
+// Listening or not; the test announces sleep by calling onWillSleep itself.
 struct ManualSleepNotifier final : SleepNotifier {
     bool start() override { return listening = true; }
     void stop() override { listening = false; }
-    void fire() {
-        if (onWillSleep)
-            onWillSleep();
-    }
     bool listening = false;
 };
 

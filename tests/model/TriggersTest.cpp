@@ -24,7 +24,7 @@ TEST_F(ModelTest, EachCommandInEachPhaseDoesWhatTheTableSays) {
             SCOPED_TRACE(testing::Message() << "phase " << from << ", command " << command);
             model->setHoldToTalk(command != 2 && command != 3);
             driveTo(Phase(from));
-            permissions->answerAtOnce = false;
+            grantAtOnce = false;
             statuses.clear();
             if (command == 4)
                 model->cancel();
@@ -53,22 +53,22 @@ TEST_F(ModelTest, EachCommandInEachPhaseDoesWhatTheTableSays) {
 // Answers come on a later turn from any thread and count only for the attempt that
 // asked: a stale grant or denial must not touch the attempt waiting now.
 TEST_F(ModelTest, ThePermissionAnswerCountsOnlyForTheAttemptThatAsked) {
-    permissions->answerAtOnce = false;
+    grantAtOnce = false;
     model->key(true);
     model->key(false);
     model->key(true);
     model->cancel(); // the key is still down; no release came
     model->key(true);
-    ASSERT_EQ(permissions->waiting.size(), 3u);
+    ASSERT_EQ(waitingAnswers.size(), 3u);
     std::thread([&] {
-        permissions->waiting[0](true);
-        permissions->waiting[1](false);
+        waitingAnswers[0](true);
+        waitingAnswers[1](false);
     }).join();
     settle();
     EXPECT_EQ(model->phase(), Phase::requestingPermission);
     EXPECT_TRUE(recorder->lastPath.isEmpty());
 
-    permissions->waiting[2](false);
+    waitingAnswers[2](false);
     EXPECT_EQ(model->phase(), Phase::requestingPermission);
     settle();
     EXPECT_EQ(model->phase(), Phase::idle);
@@ -76,7 +76,7 @@ TEST_F(ModelTest, ThePermissionAnswerCountsOnlyForTheAttemptThatAsked) {
     EXPECT_EQ(model->detail(), DetailText::allowMicrophoneInSettings);
     model->key(false);
     model->key(true);
-    std::thread([&] { permissions->waiting.at(3)(true); }).join();
+    std::thread([&] { waitingAnswers.at(3)(true); }).join();
     settle();
     EXPECT_EQ(model->status(), StatusText::listening);
 }
@@ -123,17 +123,17 @@ TEST_F(ModelTest, SleepResetsEveryPhaseButNotAControllerThatIsGone) {
         SCOPED_TRACE(phase);
         build();
         driveTo(Phase(phase));
-        sleep->fire();
+        sleep->onWillSleep();
         settle();
         EXPECT_EQ(model->phase(), Phase::idle);
         EXPECT_EQ(model->status(), StatusText::ready);
         EXPECT_TRUE(recordingFolders().isEmpty());
         EXPECT_EQ(timers->running(), 0u);
-        EXPECT_TRUE(phase != 3 || transcriber->calls.back().pending->cancelled);
+        EXPECT_TRUE(phase != 3 || transcriber->calls.back()->cancelled);
     }
     *recorder = {};
     driveTo(Phase::recording);
-    sleep->fire();
+    sleep->onWillSleep();
     model.reset();
     settle();
     EXPECT_FALSE(sleep->onWillSleep);
