@@ -2,8 +2,6 @@
 #include "ModelFixture.h"
 #include "PublishedState.h"
 
-using Phase = ReradazIzavo::Phase;
-
 namespace {
 
 const QString said = QStringLiteral("  Hello there.\n"); // delivered untrimmed, as received
@@ -66,8 +64,7 @@ TEST_F(ModelTest, DeliveryPastesOrCopiesWithTheReason) {
         EXPECT_EQ(model->status(), row.status);
         EXPECT_EQ(model->detail(), row.detail);
         EXPECT_EQ(model->pasteHint(), row.hint);
-        EXPECT_EQ(capture->pastes, row.pastes);
-        EXPECT_EQ(capture->pasted, row.pastes ? row.transcript : QString());
+        EXPECT_EQ(capture->pasted, QStringList(row.pastes, row.transcript));
         EXPECT_EQ(pasteboard->contents, row.clipboardAfter);
         EXPECT_EQ(model->lastTranscript(), row.transcript.isEmpty() ? "Earlier." : row.transcript);
         EXPECT_TRUE(recordingFolders().isEmpty());
@@ -102,7 +99,7 @@ TEST_F(ModelTest, APasteWaitsBoundedlyForTheFocusToReturn) {
         for (int tick = 0; tick < limit + 10 && timers->running() > 0; ++tick)
             timers->tick();
         EXPECT_EQ(timers->running(), 0u);
-        EXPECT_EQ(capture->pastes, std::min(row.awayFor + 1, limit + 1));
+        EXPECT_EQ(capture->pasted.size(), std::min(row.awayFor + 1, limit + 1));
         EXPECT_EQ(model->detail(), row.detail);
     }
     capture->focusAwayFor = 5;
@@ -135,7 +132,7 @@ TEST_F(ModelTest, ARetryIgnoresEarlierAnswersAndCopiesItsTranscript) {
     EXPECT_TRUE(model->lastTranscript().isEmpty());
     transcriber->answer(2, QStringLiteral("Second try."));
     settle();
-    EXPECT_EQ(capture->pastes, 0);
+    EXPECT_EQ(capture->pasted, QStringList());
     EXPECT_EQ(model->detail(), notConfirmed + pressToPaste);
     EXPECT_EQ(pasteboard->contents, QStringLiteral("Second try."));
     EXPECT_TRUE(recordingFolders().isEmpty());

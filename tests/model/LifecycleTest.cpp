@@ -6,7 +6,6 @@
 
 #include <QDir>
 
-using Phase = ReradazIzavo::Phase;
 namespace {
 const QString hold = DetailText::holdToTalk;
 QStringList calls(const char* text) {

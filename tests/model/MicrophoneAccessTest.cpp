@@ -24,20 +24,14 @@ auto scopedEnv(const char* name, const char* value) {
 } // namespace
 
 TEST(MicrophoneAccess, FindsTheSoundServersSocket) {
-    const struct {
-        const char* pulseServer;
-        QString path;
-    } rows[] = {
-        {"{0123abcd}unix:/run/other", QStringLiteral("/run/other")},
-        {"tcp:example.org /second", QStringLiteral("/second")},
-        {"tcp:example.org", QString()},
-        {nullptr, QStringLiteral("/run/user/1000/pulse/native")},
-    };
     const auto runtime = scopedEnv("XDG_RUNTIME_DIR", "/run/user/1000");
-    for (const auto& row : rows) {
-        const auto server = scopedEnv("PULSE_SERVER", row.pulseServer);
-        EXPECT_EQ(MicrophoneAccess::serverSocketPath(), row.path)
-            << (row.pulseServer ? row.pulseServer : "(unset)");
+    for (const auto& [pulseServer, path] :
+         {std::pair<const char*, QString>{"{0123abcd}unix:/run/other", "/run/other"},
+          {"tcp:example.org /second", "/second"},
+          {"tcp:example.org", ""},
+          {nullptr, "/run/user/1000/pulse/native"}}) {
+        const auto server = scopedEnv("PULSE_SERVER", pulseServer);
+        EXPECT_EQ(MicrophoneAccess::serverSocketPath(), path) << (pulseServer ? pulseServer : "-");
     }
 }
 

@@ -69,8 +69,7 @@ struct CaptureScript {
     bool findsField = true, pasteSucceeds = true;
     std::optional<QString> captureFailure, pasteFailure;
     int focusAwayFor = 0;
-    int pastes = 0;
-    QString pasted;
+    QStringList pasted; // every transcript a paste was asked for
 };
 
 inline PasteTargetCapture scriptedCapture(std::shared_ptr<CaptureScript> script) {
@@ -78,7 +77,7 @@ inline PasteTargetCapture scriptedCapture(std::shared_ptr<CaptureScript> script)
         std::shared_ptr<CaptureScript> s;
         bool returning = false;
         bool paste(const QString& transcript, std::optional<QString>& failure) override {
-            ++s->pastes, s->pasted = transcript;
+            s->pasted << transcript;
             returning = s->focusAwayFor-- > 0;
             const bool succeeds = s->pasteSucceeds && !returning;
             if (!succeeds && s->pasteFailure)
@@ -139,18 +138,16 @@ struct MemoryPasteboard final : Pasteboard {
 struct ManualTimerSource final : TimerSource {
     using Timers = std::map<int, std::function<void()>>;
     struct Running final : Handle {
-        Running(Timers& timers, int id)
-            : timers(timers)
-            , id(id) {}
-        ~Running() override { timers.erase(id); }
-        Timers& timers;
-        int id;
+        std::function<void()> stop;
+        ~Running() override { stop(); }
     };
     std::unique_ptr<Handle> startRepeating(std::chrono::milliseconds interval,
                                            std::function<void()> fire) override {
         lastInterval = interval;
         timers[++next] = std::move(fire);
-        return std::make_unique<Running>(timers, next);
+        auto running = std::make_unique<Running>();
+        running->stop = [this, id = next] { timers.erase(id); };
+        return running;
     }
     void tick() {
         for (const auto& [id, fire] : Timers(timers)) // a timer may stop itself or others
@@ -176,11 +173,10 @@ struct ManualSleepNotifier final : SleepNotifier {
 struct ScriptedKeyboard final : ShortcutTrigger, MicrophoneKeyControl {
     QStringList journal, failing;
     bool reserved = false, remapped = false, started = false;
-    std::function<void()> watch;
+    std::function<void()> watch = [] {};
     void call(const char* name, bool& flag, bool value) {
         journal << QLatin1String(name);
-        if (watch)
-            watch();
+        watch();
         if (failing.contains(QLatin1String(name)))
             throw ZedazidEdize::message(QLatin1String(name) + QStringLiteral(" failed."));
         flag = value;

@@ -4,8 +4,6 @@
 #include <map>
 #include <thread>
 
-using Phase = ReradazIzavo::Phase;
-
 // One row per phase, one column per command: press and release in hold mode, press
 // and release in toggle mode, cancel, retry. A cell is what follows: '.' nothing (no
 // status shown), P asking for the microphone, T
