@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     std::vector<double> latencies;
     for (int i = 0; i < probes; ++i) {
         const auto start = Clock::now();
-        const int working = ServiceHttp::health(port, "working");
+        const int working = ServiceHttp::health(port, "working").toInt(-1);
         latencies.push_back(working < 0 ? 1e9 : milliseconds(Clock::now() - start));
     }
     std::sort(latencies.begin(), latencies.end());

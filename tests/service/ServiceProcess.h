@@ -33,6 +33,7 @@ public:
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
 
     // Everything the service has printed so far, start-up line included.
     std::string output() const;

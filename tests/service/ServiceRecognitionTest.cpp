@@ -7,40 +7,18 @@
 #include "ServiceOptions.h"
 #include "ServiceProcess.h"
 #include "SharedMedia.h"
+#include "WordErrorRate.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <future>
-#include <numeric>
-#include <regex>
 
 namespace {
 
 using Recordings = std::vector<std::pair<std::string, std::string>>;
-
-// The words of `text`; letter case and punctuation do not count.
-QStringList wordsOf(const QString& text) {
-    static const QRegularExpression separators(QStringLiteral("[^a-z0-9']+"));
-    return text.toLower().split(separators, Qt::SkipEmptyParts);
-}
-
-// The word-level edit distance: substitutions, insertions and deletions that turn
-// what was said into what was heard.
-qsizetype wordErrors(const QStringList& said, const QStringList& heard) {
-    std::vector<qsizetype> row(heard.size() + 1);
-    std::iota(row.begin(), row.end(), 0);
-    for (qsizetype i = 1; i <= said.size(); ++i) {
-        qsizetype diagonal = std::exchange(row[0], i);
-        for (qsizetype j = 1; j <= heard.size(); ++j)
-            diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1,
-                                                       diagonal + (said[i - 1] != heard[j - 1])}));
-    }
-    return row.back();
-}
 
 // Sends every file at once (the service queues them) and checks the word error rate
 // of the transcripts against `bound`.
@@ -51,23 +29,23 @@ void expectErrorRate(int port, const Recordings& filesAndWords, double bound) {
             return ServiceHttp::post(port, ServiceHttp::body(SharedMedia::read(file)));
         }));
     }
-    qsizetype errors = 0;
-    qsizetype words = 0;
-    QString details;
+    std::size_t errors = 0;
+    std::size_t words = 0;
+    std::string details;
     for (std::size_t i = 0; i < replies.size(); ++i) {
         const auto reply = replies[i].get();
-        const QString said = QString::fromStdString(filesAndWords[i].second);
-        const QString heard =
+        const std::string& said = filesAndWords[i].second;
+        const std::string heard =
             QJsonDocument::fromJson(QByteArray::fromStdString(reply ? reply->body : ""))
                 .object()
                 .value("text")
-                .toString("(no reply)");
-        errors += wordErrors(wordsOf(said), wordsOf(heard));
-        words += wordsOf(said).size();
+                .toString("(no reply)")
+                .toStdString();
+        errors += WordErrorRate::errors(said, heard);
+        words += WordErrorRate::words(said).size();
         details += "said \"" + said + "\", heard \"" + heard + "\"\n";
     }
-    EXPECT_LE(static_cast<double>(errors), bound * static_cast<double>(words))
-        << details.toStdString();
+    EXPECT_LE(static_cast<double>(errors), bound * static_cast<double>(words)) << details;
 }
 
 // Bounds with room for other machines and library versions over what was measured
@@ -88,18 +66,10 @@ TEST(ServiceRecognition, SpeechIsRecognisedWithinTheBoundAndNoiseGivesNoWords) {
     for (const auto& sentence : SharedMedia::minuteOfSentences())
         minute += sentence + " ";
     files.emplace_back(SharedMedia::minuteFile(), minute);
-    // The spoken-word recordings of the pocketsphinx test data: each folder's
-    // transcription file has lines "<s> words </s> (file-id)".
-    const std::regex line(R"(<s>\s*(.*?)\s*</s>\s*\(([^)]+)\))");
-    for (const std::string set : {"librivox", "cards"}) {
-        const std::string folder = "/usr/share/pocketsphinx/test/data/" + set;
-        const std::string listing = SharedMedia::read(
-            folder + (set == "cards" ? "/cards.transcription" : "/transcription"));
-        for (std::sregex_iterator it(listing.begin(), listing.end(), line), end; it != end; ++it)
-            files.emplace_back(SharedMedia::encodeWav(folder + "/" + (*it)[2].str() + ".wav",
-                                                      "recorded" + std::to_string(files.size())),
-                               (*it)[1].str());
-    }
+    for (const auto& reference : SharedMedia::testDataRecordings())
+        files.emplace_back(
+            SharedMedia::encodeWav(reference.wavPath, "recorded" + std::to_string(files.size())),
+            reference.transcript);
     ASSERT_GE(files.size(), 17u);
     expectErrorRate(service.port(), files, moonshine ? 0.12 : 0.35);
     expectErrorRate(

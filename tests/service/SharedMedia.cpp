@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -58,6 +59,20 @@ std::string SharedMedia::launch(const std::string& pipeline, const std::string& 
     const std::string target = folder() + "/" + name + ".m4a";
     runTool("gst-launch-1.0 -q " + pipeline + " ! filesink location=" + target);
     return target;
+}
+
+std::vector<SharedMedia::Reference> SharedMedia::testDataRecordings() {
+    // Each folder's transcription file has lines "<s> words </s> (file-id)".
+    const std::regex line(R"(<s>\s*(.*?)\s*</s>\s*\(([^)]+)\))");
+    std::vector<Reference> references;
+    for (const std::string set : {"librivox", "cards"}) {
+        const std::string folder = "/usr/share/pocketsphinx/test/data/" + set;
+        const std::string listing =
+            read(folder + (set == "cards" ? "/cards.transcription" : "/transcription"));
+        for (std::sregex_iterator it(listing.begin(), listing.end(), line), end; it != end; ++it)
+            references.push_back({folder + "/" + (*it)[2].str() + ".wav", (*it)[1].str()});
+    }
+    return references;
 }
 
 std::string SharedMedia::read(const std::string& path) {

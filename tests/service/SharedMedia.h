@@ -29,6 +29,13 @@ std::string launch(const std::string& pipeline, const std::string& name);
 
 std::string read(const std::string& path);
 
+// A spoken-word recording of the pocketsphinx test data and what is said in it.
+struct Reference {
+    std::string wavPath;
+    std::string transcript;
+};
+std::vector<Reference> testDataRecordings();
+
 // Everyday sentences spoken by espeak-ng, each as "sentenceN.m4a" from "sentenceN.wav".
 const std::vector<std::string>& sentences();
 
