@@ -10,8 +10,10 @@ within() {
 }
 
 # Our tray icon's window: the one of our windows no larger than an icon. Fails while
-# there is none.
+# there is none. Reads the whole tree, as a reader that stopped early could end
+# xwininfo with SIGPIPE and fail a search that found the icon.
 tray_icon() {
-    xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ { for (i = 1; i <= NF; i++)
-        if ($i ~ /^[0-9]+x[0-9]+[+]/) { split($i, s, /[x+]/); if (s[1] <= 64) { print $1; exit } } }' | grep .
+    xwininfo -root -tree | awk '/"wispen" "wispen-rezuraz"/ && !icon { for (i = 1; i <= NF; i++)
+        if ($i ~ /^[0-9]+x[0-9]+[+]/) { split($i, s, /[x+]/); if (s[1] <= 64) icon = $1 } }
+        END { if (!icon) exit 1; print icon }'
 }
